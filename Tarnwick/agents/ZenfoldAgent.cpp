@@ -1,0 +1,141 @@
+#include "Tarnwick/agents/ZenfoldAgent.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+
+#include "Tarnwick/search/Random.hpp"
+
+namespace tarnwick {
+
+ZenfoldAgent::ZenfoldAgent(std::string agent_name, std::int64_t state_size,
+                           std::int64_t action_size, std::int64_t mcts_simulations, double cpuct)
+    : Agent(std::move(agent_name), state_size, action_size), mctsSimulations(mcts_simulations),
+      cpuct(cpuct) {}
+
+version0328& ZenfoldAgent::zenfoldModel() {
+    if (!zenfoldModel_) zenfoldModel_ = std::make_shared<version0328>();
+    return *zenfoldModel_;
+}
+
+std::int64_t ZenfoldAgent::act(const std::shared_ptr<GameState>& state, bool stochastic) {
+    if (!state) throw std::invalid_argument("ZenfoldAgent.act: no position");
+    if (state->allowedActions().empty())
+        throw std::logic_error("ZenfoldAgent.act: the position has no legal action");
+    if (!mcts || !mcts->tree.contains(state->id()))
+        buildMCTS(state);
+    else
+        changeRootMCTS(state);
+    // A host may write a count below 1; one simulation is the least that expands the root.
+    const auto n = std::max<std::int64_t>(1, mctsSimulations);
+    for (std::int64_t i = 1; i <= n; ++i) simulate();
+    const auto [pi, values] = getActionValues(1);
+    return chooseAction(pi, values, stochastic).action;
+}
+
+void ZenfoldAgent::buildMCTS(const std::shared_ptr<GameState>& state) {
+    mcts = std::make_shared<MCTS>(std::make_shared<Node>(state), cpuct);
+}
+
+void ZenfoldAgent::changeRootMCTS(const std::shared_ptr<GameState>& state) {
+    mcts->root = mcts->tree.at(state->id());
+}
+
+void ZenfoldAgent::simulate() {
+    if (!mcts) return;
+    auto [leaf, value, done, breadcrumbs] = mcts->moveToLeaf();
+    auto evaluation = evaluateLeaf(leaf, value, done, std::move(breadcrumbs));
+    mcts->backFill(leaf, evaluation.value, evaluation.breadcums);
+}
+
+ZenfoldAgent::Evaluation ZenfoldAgent::evaluateLeaf(const std::shared_ptr<Node>& leaf,
+                                                    double value, bool done,
+                                                    std::vector<std::shared_ptr<Edge>> breadcrumbs) {
+    // A finished game is not expanded: its own result is what gets backed up.
+    if (done) return {value, std::move(breadcrumbs)};
+    const auto [networkValue, probabilites, allowedActions] = predictions(*leaf->state);
+    leaf->edges.reserve(allowedActions.size());
+    for (const auto action : allowedActions) {
+        const auto successor = leaf->state->take(action).gameState;
+        const auto key = successor->id();
+        auto found = mcts->tree.find(key);
+        std::shared_ptr<Node> node =
+            found != mcts->tree.end() ? found->second : std::make_shared<Node>(successor);
+        mcts->add(node);
+        leaf->edges.push_back(std::make_shared<Edge>(
+            leaf, node, probabilites[static_cast<std::size_t>(action)], action));
+    }
+    return {networkValue, std::move(breadcrumbs)};
+}
+
+ZenfoldAgent::Predictions ZenfoldAgent::predictions(const GameState& state) {
+    const auto input = state.binary();
+    if (!input) throw FatalError("ZenfoldAgent: the position's input tensor cannot be made");
+    const auto output = zenfoldModel().prediction(input);
+    const auto output1 = output->output1();
+    const auto output2 = output->output2();
+    if (!output1 || output1->count() < 1)
+        throw FatalError("ZenfoldAgent: the model's \"output1\" holds no value");
+    const auto allowedActions = state.allowedActions();
+    const auto count = output2 ? output2->count() : 0;
+    const auto highest = allowedActions.empty() ? -1 : allowedActions.back();
+    if (!output2 || output2->dataType() != platform::MLMultiArrayDataType::Double || count <= highest)
+        throw FatalError("ZenfoldAgent: the model's \"output2\" must hold one double per action");
+
+    const double value = (*output1)[0];
+    const auto* raw = static_cast<const double*>(output2->dataPointer());
+    std::vector<double> scores(raw, raw + count);
+    std::vector<bool> mask(scores.size(), true);
+    for (const auto a : allowedActions) mask[static_cast<std::size_t>(a)] = false;
+    for (std::size_t i = 0; i < scores.size(); ++i)
+        if (mask[i]) scores[i] = -100.0;
+
+    // Shifting by the largest score leaves the probabilities unchanged and keeps exp finite.
+    const double top = *std::max_element(scores.begin(), scores.end());
+    std::vector<double> probabilites(scores.size());
+    double sum = 0.0;
+    for (std::size_t i = 0; i < scores.size(); ++i) {
+        probabilites[i] = std::exp(scores[i] - top);
+        sum += probabilites[i];
+    }
+    for (auto& p : probabilites) p /= sum;
+    return {value, std::move(probabilites), allowedActions};
+}
+
+ZenfoldAgent::ActionValues ZenfoldAgent::getActionValues(std::int64_t tau) const {
+    const auto& edges = mcts->root->edges;
+    // Sized to hold every root action even if a caller shrank actionSize.
+    std::int64_t size = std::max<std::int64_t>(0, actionSize);
+    for (const auto& edge : edges) size = std::max(size, edge->action + 1);
+    std::vector<double> pi(static_cast<std::size_t>(size), 0.0);
+    std::vector<double> values(static_cast<std::size_t>(size), 0.0);
+    for (const auto& edge : edges) {
+        pi[static_cast<std::size_t>(edge->action)] =
+            std::pow(edge->stats.N, 1.0 / static_cast<double>(tau));
+        values[static_cast<std::size_t>(edge->action)] = edge->stats.Q;
+    }
+    double sum = 0.0;
+    for (double p : pi) sum += p;
+    if (sum == 0.0) {
+        const double share = 1.0 / static_cast<double>(edges.size());
+        for (const auto& edge : edges) pi[static_cast<std::size_t>(edge->action)] = share;
+    } else {
+        for (double& p : pi) p /= sum;
+    }
+    return {std::move(pi), std::move(values)};
+}
+
+ZenfoldAgent::Choice ZenfoldAgent::chooseAction(const std::vector<double>& pi,
+                                                const std::vector<double>& values,
+                                                bool stochastic) const {
+    std::optional<std::int64_t> chosen =
+        stochastic ? argmax(multinomial(pi, 1)) : argmax(pi);
+    if (!chosen) {
+        if (pi.empty()) throw std::logic_error("ZenfoldAgent: no action to choose from");
+        chosen = uniformInt(0, static_cast<std::int64_t>(pi.size()) - 1);
+    }
+    const auto index = static_cast<std::size_t>(*chosen);
+    return {*chosen, index < values.size() ? values[index] : 0.0};
+}
+
+} // namespace tarnwick

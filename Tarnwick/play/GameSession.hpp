@@ -1,0 +1,68 @@
+#pragma once
+// What a host application drives: one match of the user (+1) against the bot (-1), or of two
+// bots, played move by move through userPlay(at) and move().
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Tarnwick/agents/Agent.hpp"
+#include "Tarnwick/play/Game.hpp"
+#include "Tarnwick/rules/Color.hpp"
+#include "Tarnwick/rules/Config.hpp"
+
+namespace tarnwick {
+
+struct PlayedMove {
+    std::int64_t action;
+    Color color;
+    std::int64_t index;
+};
+
+struct Outcome {
+    std::string message;
+    std::vector<std::int64_t> winningPieces;
+};
+
+class GameSession {
+public:
+    // Starts a user-against-bot match at once.
+    GameSession();
+
+    std::shared_ptr<Game> game;
+    std::optional<std::map<std::int64_t, std::shared_ptr<Agent>>> players;
+    bool done = false;
+    std::int64_t turnCount = 0;
+    std::int64_t value = 0;
+    std::shared_ptr<Config> config;
+
+    // Read and write the process-wide Config statics; writing MCTS_SIMS also retunes the bots.
+    std::int64_t TAU0() const;
+    void setTAU0(std::int64_t newValue);
+    std::int64_t MCTS_SIMS() const;
+    void setMCTS_SIMS(std::int64_t newValue);
+    // Who opens: true hands the next move to the bot (player -1).
+    bool botStarts() const { return botStarts_; }
+    void setBotStarts(bool newValue);
+
+    Shape boardLayout() const;
+
+    // Starts a new match; throws TextError when the game or the players cannot be made.
+    void clear(bool selfPlay = false, std::int64_t tau = 0, std::int64_t mcts = 50);
+
+    // Stores the user's next move in `column` (0..6); false when refused.
+    bool userPlay(std::int64_t column);
+    // Plays the next move. Empty when there is nothing to ask, the match is over, or the
+    // player answers with an action that is not legal in the position.
+    std::optional<PlayedMove> move();
+    std::optional<Outcome> outcome() const;
+    std::optional<std::vector<std::int64_t>> winningActions() const;
+
+private:
+    bool botStarts_ = false;
+};
+
+} // namespace tarnwick

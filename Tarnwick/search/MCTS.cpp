@@ -1,0 +1,72 @@
+#include "Tarnwick/search/MCTS.hpp"
+
+#include <cmath>
+#include <stdexcept>
+
+#include "Tarnwick/rules/Config.hpp"
+#include "Tarnwick/search/Random.hpp"
+
+namespace tarnwick {
+
+MCTS::MCTS(std::shared_ptr<Node> root, double cpuct) : root(std::move(root)), cpuct(cpuct) {
+    if (!this->root) throw std::invalid_argument("MCTS: a tree needs a root");
+    add(this->root);
+}
+
+void MCTS::add(const std::shared_ptr<Node>& node) {
+    if (!node) throw std::invalid_argument("MCTS.add: null node");
+    tree.insert_or_assign(node->id(), node);
+}
+
+LeafResult MCTS::moveToLeaf() {
+    LeafResult result{root, 0.0, false, {}};
+    auto current = root;
+    std::vector<double> noise;
+    std::vector<double> alphas;
+    while (current && !current->isLeaf()) {
+        const auto& edges = current->edges;
+        double best = -99999.0;
+        auto chosen = edges.front();
+        double epsilon = 0.0;
+        if (current == root) {
+            epsilon = Config::EPSILON;
+            alphas.assign(edges.size(), Config::ALPHA);
+            noise = dirichlet(alphas);
+        } else {
+            noise.assign(edges.size(), 0.0);
+        }
+        double total = 0.0;
+        for (const auto& edge : edges) total += edge->stats.N;
+        const double root2 = std::sqrt(total);
+        for (std::size_t i = 0; i < edges.size(); ++i) {
+            const auto& stats = edges[i]->stats;
+            const double u =
+                cpuct * ((1 - epsilon) * stats.P + epsilon * noise[i]) * root2 / (1 + stats.N);
+            if (stats.Q + u > best) {
+                best = stats.Q + u;
+                chosen = edges[i];
+            }
+        }
+        const auto step = current->state->take(chosen->action);
+        result.value = step.value;
+        result.done = step.done;
+        current = chosen->outNode;
+        result.breadcrumbs.push_back(chosen);
+    }
+    result.leaf = current;
+    return result;
+}
+
+void MCTS::backFill(const std::shared_ptr<Node>& leaf, double value,
+                    const std::vector<std::shared_ptr<Edge>>& breadcrumbs) {
+    if (!leaf) throw std::invalid_argument("MCTS.backFill: null leaf");
+    const auto leafPlayer = leaf->playerTurn();
+    for (const auto& edge : breadcrumbs) {
+        const double direction = edge->playerTurn() == leafPlayer ? 1.0 : -1.0;
+        edge->stats.N = edge->stats.N + 1;
+        edge->stats.W = edge->stats.W + value * direction;
+        edge->stats.Q = edge->stats.W / edge->stats.N;
+    }
+}
+
+} // namespace tarnwick

@@ -1,0 +1,45 @@
+#pragma once
+// The model interface the library calls. A loaded resource is interpreted on the CPU;
+// tests and benchmarks may subclass MLModel with networks of their own.
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "Platform/MLBatchProvider.hpp"
+#include "Platform/MLFeatureProvider.hpp"
+
+namespace tarnwick::platform {
+
+class MLModelError : public std::runtime_error {
+public:
+    explicit MLModelError(const std::string& message) : std::runtime_error(message) {}
+};
+
+struct MLModelConfiguration {
+    // CPU threads a model may use. The interpreter computes on the caller's thread, so only 1
+    // is used; larger values are accepted for the sake of hosts that set them.
+    std::int64_t computeThreads = 1;
+};
+
+struct MLPredictionOptions {};
+
+class MLModel {
+public:
+    virtual ~MLModel() = default;
+
+    // Reads a model resource folder (see docs/model-format.md); throws MLModelError.
+    static std::shared_ptr<MLModel> load(const std::filesystem::path& contentsOf);
+    static std::shared_ptr<MLModel> load(const std::filesystem::path& contentsOf,
+                                         const MLModelConfiguration& configuration);
+
+    virtual std::shared_ptr<MLFeatureProvider> prediction(const MLFeatureProvider& input,
+                                                          const MLPredictionOptions& options) = 0;
+    // The whole batch in one pass; results in batch order.
+    virtual std::shared_ptr<MLBatchProvider> predictions(const MLBatchProvider& inputs,
+                                                         const MLPredictionOptions& options) = 0;
+};
+
+} // namespace tarnwick::platform

@@ -1,0 +1,30 @@
+#include <iostream>
+
+#include "Tarnwick/play/Game.hpp"
+#include "Tarnwick/rules/Config.hpp"
+#include "Tarnwick/search/Random.hpp"
+#include "tools/tarnwick/Commands.hpp"
+
+namespace tarnwick::cli {
+
+std::shared_ptr<version0328> loadModel(const std::string& folder) {
+    if (folder.empty()) return std::make_shared<version0328>();
+    return std::make_shared<version0328>(std::filesystem::path(folder));
+}
+
+void applySeed(const BotOptions& options) {
+    if (options.seed) seedRandom(*options.seed);
+}
+
+int selfplay(const BotOptions& options) {
+    if (!options.model.empty()) {
+        std::cerr << "tarnwick selfplay: --model is not supported yet; the shipped model plays\n";
+        return 2;
+    }
+    applySeed(options);
+    Config::MCTS_SIMS = options.sims;
+    Game::playSelfMatch();
+    return 0;
+}
+
+} // namespace tarnwick::cli

@@ -1,0 +1,111 @@
+// A game against the bot in the terminal, driven through GameSession as a host would drive it.
+
+#include <algorithm>
+#include <iostream>
+#include <string>
+
+#include "Tarnwick/agents/ZenfoldAgent.hpp"
+#include "Tarnwick/play/GameSession.hpp"
+#include "Tarnwick/search/Random.hpp"
+#include "tools/tarnwick/Commands.hpp"
+
+namespace tarnwick::cli {
+
+namespace {
+
+void drawBoard(const GameSession& session, std::ostream& out, bool colour,
+               const std::vector<std::int64_t>& highlight = {}) {
+    const auto& board = session.game->gameState->board;
+    out << "\n";
+    for (std::int64_t row = 0; row < 6; ++row) {
+        out << " |";
+        for (std::int64_t column = 0; column < 7; ++column) {
+            const auto cell = row * 7 + column;
+            const auto v = board[static_cast<std::size_t>(cell)];
+            const bool lit = std::find(highlight.begin(), highlight.end(), cell) != highlight.end();
+            std::string piece = v == 1 ? "X" : v == -1 ? "O" : ".";
+            if (colour && v != 0) {
+                // The user's pieces are yellow and the bot's red, as the session reports them.
+                const std::string tint = v == 1 ? "\033[33m" : "\033[31m";
+                piece = tint + (lit ? "\033[7m" : "") + "\u25CF" + "\033[0m";
+            } else if (lit) {
+                piece = v == 1 ? "x" : "o";
+            }
+            out << " " << piece;
+        }
+        out << " |\n";
+    }
+    out << " +---------------+\n   1 2 3 4 5 6 7\n";
+}
+
+std::string describeCell(std::int64_t cell) {
+    return "column " + std::to_string(cell % 7 + 1) + " row " + std::to_string(6 - cell / 7);
+}
+
+} // namespace
+
+int play(const BotOptions& options, bool botStarts, std::int64_t tau, std::istream& in,
+         std::ostream& out, bool colour) {
+    applySeed(options);
+    GameSession session;
+    session.clear(false, tau, options.sims);
+    if (!options.model.empty())
+        std::dynamic_pointer_cast<ZenfoldAgent>(session.players->at(-1))
+            ->setModel(loadModel(options.model));
+    if (botStarts) session.setBotStarts(true);
+    out << "You are " << (colour ? "yellow" : "X") << ", Tavrick is " << (colour ? "red" : "O")
+        << ". Type a column 1 to 7, or q to quit.\n";
+    while (!session.done) {
+        drawBoard(session, out, colour);
+        if (session.game->currentPlayer == -1) {
+            out << "Tavrick is thinking..." << std::endl;
+            const auto played = session.move();
+            if (!played) {
+                out << "Tavrick has no move.\n";
+                return 1;
+            }
+            out << "Tavrick plays column " << played->action % 7 + 1 << ".\n";
+            continue;
+        }
+        out << "Your move: " << std::flush;
+        std::string line;
+        if (!std::getline(in, line)) {
+            out << "\nGoodbye.\n";
+            return 0;
+        }
+        line.erase(0, line.find_first_not_of(" \t\r"));
+        line.erase(line.find_last_not_of(" \t\r") + 1);
+        if (line == "q" || line == "quit") {
+            out << "Goodbye.\n";
+            return 0;
+        }
+        if (line.size() != 1 || line[0] < '1' || line[0] > '7') {
+            out << "Please type a column number from 1 to 7 (or q to quit).\n";
+            continue;
+        }
+        const int column = line[0] - '1';
+        if (!session.userPlay(column)) {
+            out << "Column " << column + 1 << " is full; choose another.\n";
+            continue;
+        }
+        session.move();
+    }
+    const auto outcome = session.outcome();
+    drawBoard(session, out, colour, outcome ? outcome->winningPieces : std::vector<std::int64_t>{});
+    if (outcome) {
+        out << outcome->message << "\n";
+        if (!outcome->winningPieces.empty()) {
+            // A piece on two lines is listed once here.
+            std::vector<std::int64_t> cells;
+            for (auto cell : outcome->winningPieces)
+                if (std::find(cells.begin(), cells.end(), cell) == cells.end()) cells.push_back(cell);
+            out << "Winning cells:";
+            for (std::size_t i = 0; i < cells.size(); ++i)
+                out << (i ? ", " : " ") << describeCell(cells[i]);
+            out << "\n";
+        }
+    }
+    return 0;
+}
+
+} // namespace tarnwick::cli

@@ -1,5 +1,5 @@
 # The two commands of the README: `make play` and `make test`.
-.PHONY: play test test-release test-asan fuzz bench deps build
+.PHONY: play test test-release test-asan deps build
 
 JOBS ?= $(shell nproc)
 
@@ -22,11 +22,3 @@ test-asan: deps
 	cmake --preset asan >/dev/null
 	cmake --build --preset asan -j $(JOBS)
 	ctest --preset asan -j $(JOBS)
-
-fuzz: deps
-	cmake --preset fuzz >/dev/null
-	cmake --build --preset fuzz -j $(JOBS)
-	./build/fuzz/fuzz/model_fuzzer -max_total_time=30 Resources/version0328.mlmodelc/model.json
-
-bench: build
-	./build/release/bench/tarnwick_bench

@@ -37,7 +37,7 @@ struct TowerNetwork::Impl {
     std::vector<Layer> convs; // two per block
     Layer policyConv, policyFc, valueConv, valueFc1, valueFc2;
     // Reused work buffers: activations are channels x (42 * batch), position-major columns.
-    Matrix x, y, patches, head, flat;
+    Matrix x, y, skip, patches, head, flat;
 
     // 3x3 patches of `input` (channels x 42B) into `patches` ((channels * 9) x 42B).
     void im2col(const Matrix& input, Eigen::Index batch) {
@@ -81,7 +81,7 @@ struct TowerNetwork::Impl {
         for (std::size_t i = 0; i < convs.size(); i += 2) {
             conv3(convs[i], x, y, batch);
             y = y.cwiseMax(0.0f);
-            Matrix skip = x; // the block's input
+            skip = x; // the block's input
             conv3(convs[i + 1], y, x, batch);
             x = (x + skip).cwiseMax(0.0f);
         }

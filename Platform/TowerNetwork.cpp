@@ -184,6 +184,9 @@ std::shared_ptr<MLFeatureProvider> TowerNetwork::prediction(const MLFeatureProvi
 std::shared_ptr<MLBatchProvider> TowerNetwork::predictions(const MLBatchProvider& inputs,
                                                            const MLPredictionOptions&) {
     const auto batch = static_cast<Eigen::Index>(inputs.count());
+    // The count comes from the caller's provider; a negative one would size the buffers.
+    if (batch < 0)
+        throw MLModelError("predictions: the batch reports " + std::to_string(batch) + " entries");
     std::vector<std::shared_ptr<MLFeatureProvider>> results;
     if (batch == 0) return std::make_shared<MLArrayBatchProvider>(std::move(results));
     impl->x.resize(2, cells * batch);

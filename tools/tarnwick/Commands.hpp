@@ -27,4 +27,35 @@ int selfplay(const BotOptions& options);
 int bestmove(const BotOptions& options, const std::string& moves, bool json, std::ostream& out,
              std::ostream& err);
 
+struct LabelOptions {
+    std::int64_t games = 100;
+    std::int64_t perGame = 0; // positions kept per game, 0 for all
+    std::int64_t minPly = 4;  // the solver takes over at a ply drawn from [minPly, maxOpening]
+    std::int64_t maxOpening = 12;
+    std::uint64_t seed = 1;
+};
+int label(const LabelOptions& options, std::ostream& out, std::ostream& log);
+
+struct RefereeOptions {
+    BotOptions bot;                             // sims 0: the network's own choice, no search
+    std::string positions = "bench/positions.tsv"; // "moves<TAB>s1,...,s7" lines
+    int games = 0;                              // games against the perfect player, bot first
+    std::string book = "bench/book.tsv";        // remembered scores of early positions
+};
+int referee(const RefereeOptions& options, std::ostream& out, std::ostream& err);
+
+struct ArenaOptions {
+    BotOptions bot; // bot.model plays first in even games
+    std::string opponent;
+    int games = 100;
+    std::int64_t tau = 4; // opening moves sampled, so that games differ
+};
+struct EloEstimate {
+    double difference = 0, low = 0, high = 0;
+};
+EloEstimate eloOf(int wins, int draws, int losses);
+int arena(const ArenaOptions& options, std::ostream& out, std::ostream& err);
+
+int solve(const std::string& moves, std::ostream& out, std::ostream& err);
+
 } // namespace tarnwick::cli

@@ -39,6 +39,37 @@ int main(int argc, char** argv) {
     best->add_option("MOVES", moves, "columns played so far, e.g. 4453 (empty: the start)");
     best->add_flag("--json", json, "also print visits, move distribution and network value");
 
+    LabelOptions labelling;
+    auto* label = app.add_subcommand(
+        "label", "print positions from varied play with the perfect score of every column");
+    label->add_option("--games", labelling.games, "games to play")->capture_default_str();
+    label->add_option("--per-game", labelling.perGame, "positions kept per game (0: all)")
+        ->capture_default_str();
+    label->add_option("--min-ply", labelling.minPly, "earliest labelled ply")->capture_default_str();
+    label->add_option("--max-opening", labelling.maxOpening, "latest ply of casual opening play")
+        ->capture_default_str();
+    label->add_option("--seed", labelling.seed, "seed of the game generator")->capture_default_str();
+
+    RefereeOptions judging;
+    auto* referee = app.add_subcommand(
+        "referee", "score the bot's moves against the perfect player's on a position set");
+    botOptions(referee, 50);
+    referee->add_option("--positions", judging.positions, "position set")->capture_default_str();
+    referee->add_option("--games", judging.games, "games against the perfect player, bot first")
+        ->capture_default_str();
+    referee->add_option("--book", judging.book, "file of remembered early scores")
+        ->capture_default_str();
+
+    ArenaOptions match;
+    auto* arena = app.add_subcommand("arena", "play two models against each other");
+    botOptions(arena, 50);
+    arena->add_option("--opponent", match.opponent, "the second model's folder (default: shipped)");
+    arena->add_option("--games", match.games, "games, colours alternating")->capture_default_str();
+    arena->add_option("--tau", match.tau, "opening moves chosen by sampling")->capture_default_str();
+
+    std::string solveMoves;
+    auto* solve = app.add_subcommand("solve", "print the perfect score of every column");
+    solve->add_option("MOVES", solveMoves, "columns played so far, e.g. 4453");
 
     CLI11_PARSE(app, argc, argv);
     try {
@@ -46,6 +77,16 @@ int main(int argc, char** argv) {
                                               isatty(STDOUT_FILENO) && isatty(STDIN_FILENO));
         if (*self) return selfplay(options);
         if (*best) return bestmove(options, moves, json, std::cout, std::cerr);
+        if (*label) return tarnwick::cli::label(labelling, std::cout, std::cerr);
+        if (*referee) {
+            judging.bot = options;
+            return tarnwick::cli::referee(judging, std::cout, std::cerr);
+        }
+        if (*arena) {
+            match.bot = options;
+            return tarnwick::cli::arena(match, std::cout, std::cerr);
+        }
+        if (*solve) return tarnwick::cli::solve(solveMoves, std::cout, std::cerr);
     } catch (const std::exception& error) {
         std::cerr << "tarnwick: " << error.what() << "\n";
         return 1;

@@ -1,0 +1,101 @@
+// Positions from varied play, each with the perfect player's score of every column: the
+// referee's benchmark set and the network's supervised training data.
+
+#include <algorithm>
+#include <chrono>
+#include <iostream>
+#include <random>
+
+#include "tools/solver/Solver.hpp"
+#include "tools/tarnwick/Commands.hpp"
+
+namespace tarnwick::cli {
+
+using solver::Position;
+using solver::Solver;
+
+std::string formatScores(const std::array<std::optional<int>, Position::Width>& scores) {
+    std::string text;
+    for (int c = 0; c < Position::Width; ++c) {
+        if (c) text += ',';
+        text += scores[c] ? std::to_string(*scores[c]) : "x";
+    }
+    return text;
+}
+
+namespace {
+
+// A column for play that looks like people's: mostly near the centre early on.
+int casualColumn(const Position& position, std::mt19937_64& rng) {
+    static constexpr std::array<double, 7> weights{1, 2, 3, 4, 3, 2, 1};
+    std::array<double, 7> w{};
+    for (int c = 0; c < 7; ++c) w[c] = position.canPlay(c) ? weights[c] : 0.0;
+    return std::discrete_distribution<int>(w.begin(), w.end())(rng);
+}
+
+int bestColumn(const std::array<std::optional<int>, Position::Width>& scores,
+               std::mt19937_64& rng) {
+    int best = -1000;
+    std::vector<int> columns;
+    for (int c = 0; c < 7; ++c) {
+        if (!scores[c]) continue;
+        if (*scores[c] > best) {
+            best = *scores[c];
+            columns.clear();
+        }
+        if (*scores[c] == best) columns.push_back(c);
+    }
+    return columns[std::uniform_int_distribution<std::size_t>(0, columns.size() - 1)(rng)];
+}
+
+} // namespace
+
+int label(const LabelOptions& options, std::ostream& out, std::ostream& log) {
+    std::mt19937_64 rng(options.seed);
+    Solver solver;
+    const auto start = std::chrono::steady_clock::now();
+    std::uint64_t written = 0;
+    static constexpr std::array<double, 4> blunderRates{0.05, 0.15, 0.3, 0.6};
+    for (std::int64_t game = 0; game < options.games; ++game) {
+        // Each game has its own skill; opening plies before the solver is cheap are casual.
+        const double blunder = blunderRates[game % blunderRates.size()];
+        const int firstLabelled = static_cast<int>(
+            std::uniform_int_distribution<std::int64_t>(options.minPly, options.maxOpening)(rng));
+        Position position;
+        std::string moves;
+        std::vector<std::pair<std::string, std::string>> lines;
+        while (position.moves() < Position::Cells) {
+            int column;
+            if (position.moves() < firstLabelled) {
+                column = casualColumn(position, rng);
+            } else {
+                const auto scores = solver.scoreMoves(position);
+                lines.emplace_back(moves, formatScores(scores));
+                column = std::bernoulli_distribution(blunder)(rng) ? casualColumn(position, rng)
+                                                                    : bestColumn(scores, rng);
+            }
+            if (position.isWinningMove(column)) break;
+            position.play(column);
+            moves += static_cast<char>('1' + column);
+        }
+        if (options.perGame > 0 && lines.size() > static_cast<std::size_t>(options.perGame)) {
+            std::shuffle(lines.begin(), lines.end(), rng);
+            lines.resize(static_cast<std::size_t>(options.perGame));
+        }
+        for (const auto& [m, s] : lines) out << m << '\t' << s << '\n';
+        out.flush();
+        written += lines.size();
+        if ((game + 1) % 50 == 0 || game + 1 == options.games) {
+            const double seconds =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            log << "\rgames " << game + 1 << "/" << options.games << "  positions " << written
+                << "  " << static_cast<int>(written / std::max(seconds, 1e-9)) << "/s"
+                << "  left " << static_cast<int>(seconds / (game + 1) * (options.games - game - 1))
+                << " s   " << std::flush;
+        }
+    }
+    log << "\n";
+    return 0;
+}
+
+} // namespace tarnwick::cli

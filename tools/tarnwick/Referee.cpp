@@ -1,0 +1,282 @@
+// Judging networks: the perfect player as referee and opponent, and matches between two models.
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <iomanip>
+#include <iostream>
+#include <map>
+#include <random>
+#include <sstream>
+
+#include "Tarnwick/agents/ZenfoldAgent.hpp"
+#include "Tarnwick/rules/Config.hpp"
+#include "Tarnwick/search/Random.hpp"
+#include "tools/solver/Solver.hpp"
+#include "tools/tarnwick/Commands.hpp"
+#include "tools/tarnwick/Notation.hpp"
+
+namespace tarnwick::cli {
+
+using solver::Position;
+using Scores = std::array<std::optional<int>, Position::Width>;
+
+std::string formatScores(const Scores& scores);
+
+namespace {
+
+std::optional<Scores> parseScores(const std::string& text) {
+    Scores scores{};
+    std::stringstream in(text);
+    std::string item;
+    int c = 0;
+    for (; std::getline(in, item, ','); ++c) {
+        if (c >= Position::Width) return std::nullopt;
+        if (item == "x") continue;
+        try {
+            std::size_t used = 0;
+            scores[c] = std::stoi(item, &used);
+            if (used != item.size()) return std::nullopt;
+        } catch (const std::exception&) {
+            return std::nullopt;
+        }
+    }
+    if (c != Position::Width) return std::nullopt;
+    return scores;
+}
+
+// The solver's scores, remembered; early positions (slow to solve) are also kept in a book file
+// so that later runs find them at once.
+class Oracle {
+public:
+    explicit Oracle(std::string bookPath) : bookPath_(std::move(bookPath)) {
+        std::ifstream in(bookPath_);
+        std::string line;
+        while (std::getline(in, line)) {
+            const auto tab = line.find('\t');
+            if (tab == std::string::npos) continue;
+            if (auto scores = parseScores(line.substr(tab + 1))) known_[line.substr(0, tab)] = *scores;
+        }
+    }
+
+    const Scores& scores(const std::string& moves) {
+        if (const auto it = known_.find(moves); it != known_.end()) return it->second;
+        const auto position = Position::fromMoves(moves);
+        if (!position) throw std::invalid_argument("not a playable position: \"" + moves + "\"");
+        const auto& scores = known_[moves] = solver_.scoreMoves(*position);
+        if (!bookPath_.empty() && position->moves() < BookPlies) {
+            std::ofstream(bookPath_, std::ios::app) << moves << '\t' << formatScores(scores) << '\n';
+        }
+        return scores;
+    }
+
+private:
+    static constexpr int BookPlies = 10;
+    std::string bookPath_;
+    std::map<std::string, Scores> known_;
+    solver::Solver solver_;
+};
+
+int bestScore(const Scores& scores) {
+    int best = -1000;
+    for (const auto& s : scores)
+        if (s) best = std::max(best, *s);
+    return best;
+}
+
+int sign(int x) { return (x > 0) - (x < 0); }
+
+std::int64_t actionOfColumn(const GameState& state, int column) {
+    for (const auto action : state.allowedActions())
+        if (action % 7 == column) return action;
+    return -1;
+}
+
+// The bot's column: the search, or with no simulations the network's most likely legal move.
+int botColumn(ZenfoldAgent& bot, version0328& model, const std::shared_ptr<GameState>& state,
+              std::int64_t sims, bool stochastic) {
+    if (sims > 0) return static_cast<int>(bot.act(state, stochastic) % 7);
+    const auto output = model.prediction(state->binary());
+    const auto& scores = *output->output2();
+    std::int64_t best = -1;
+    for (const auto action : state->allowedActions())
+        if (best < 0 || scores[action] > scores[best]) best = action;
+    return static_cast<int>(best % 7);
+}
+
+const char* phaseOf(std::size_t pieces) {
+    return pieces < 14 ? "opening" : pieces < 28 ? "middle" : "end";
+}
+
+} // namespace
+
+int referee(const RefereeOptions& options, std::ostream& out, std::ostream& err) {
+    applySeed(options.bot);
+    Config::TAU0 = 0;
+    auto model = loadModel(options.bot.model);
+    std::ifstream in(options.positions);
+    if (!in) {
+        err << "tarnwick referee: cannot read \"" << options.positions << "\"\n";
+        return 2;
+    }
+    struct Tally {
+        int positions = 0, keeps = 0, best = 0;
+    };
+    std::map<std::string, Tally> tallies;
+    std::string line;
+    int lineNumber = 0;
+    while (std::getline(in, line)) {
+        ++lineNumber;
+        if (line.empty() || line[0] == '#') continue;
+        const auto tab = line.find('\t');
+        const auto moves = line.substr(0, tab);
+        const auto scores = tab == std::string::npos ? std::nullopt : parseScores(line.substr(tab + 1));
+        const auto parsed = parseMoves(moves);
+        if (!scores || !parsed.state || parsed.state->isEndGame()) {
+            err << "tarnwick referee: " << options.positions << ":" << lineNumber
+                << ": not a position with seven scores\n";
+            return 2;
+        }
+        ZenfoldAgent bot("referee", 84, 42, std::max<std::int64_t>(1, options.bot.sims),
+                         Config::CPUCT);
+        bot.setModel(model);
+        const int column = botColumn(bot, *model, parsed.state, options.bot.sims, false);
+        const int best = bestScore(*scores);
+        const auto& chosen = (*scores)[column];
+        for (const auto* phase : {phaseOf(moves.size()), "all"}) {
+            auto& t = tallies[phase];
+            ++t.positions;
+            t.keeps += chosen && sign(*chosen) == sign(best);
+            t.best += chosen && *chosen == best;
+        }
+    }
+    out << "referee: " << options.positions << ", "
+        << (options.bot.sims > 0 ? std::to_string(options.bot.sims) + " simulations"
+                                 : std::string("network alone"))
+        << "\n";
+    out << std::left << std::setw(10) << "phase" << std::right << std::setw(10) << "positions"
+        << std::setw(16) << "keeps outcome" << std::setw(12) << "best move" << "\n";
+    out << std::fixed << std::setprecision(1);
+    for (const auto* phase : {"opening", "middle", "end", "all"}) {
+        const auto& t = tallies[phase];
+        if (t.positions == 0) continue;
+        out << std::left << std::setw(10) << phase << std::right << std::setw(10) << t.positions
+            << std::setw(15) << 100.0 * t.keeps / t.positions << "%" << std::setw(11)
+            << 100.0 * t.best / t.positions << "%\n";
+    }
+
+    if (options.games > 0) {
+        Oracle oracle(options.book);
+        std::mt19937_64 rng(options.bot.seed.value_or(1));
+        int wins = 0, draws = 0, losses = 0;
+        for (int game = 0; game < options.games; ++game) {
+            ZenfoldAgent bot("referee", 84, 42, std::max<std::int64_t>(1, options.bot.sims),
+                             Config::CPUCT);
+            bot.setModel(model);
+            auto state = parseMoves("").state;
+            std::string moves;
+            double result = 0; // for the bot
+            while (true) {
+                const bool botToMove = moves.size() % 2 == 0;
+                int column;
+                if (botToMove) {
+                    column = botColumn(bot, *model, state, options.bot.sims, false);
+                } else {
+                    const auto& scores = oracle.scores(moves);
+                    const int best = bestScore(scores);
+                    std::vector<int> choices;
+                    for (int c = 0; c < 7; ++c)
+                        if (scores[c] == best) choices.push_back(c);
+                    column = choices[std::uniform_int_distribution<std::size_t>(
+                        0, choices.size() - 1)(rng)];
+                }
+                const auto step = state->take(actionOfColumn(*state, column));
+                moves += static_cast<char>('1' + column);
+                state = step.gameState;
+                if (step.done) {
+                    // The finished position's value is for the player who would move next.
+                    result = botToMove ? -step.value : step.value;
+                    break;
+                }
+            }
+            wins += result > 0;
+            draws += result == 0;
+            losses += result < 0;
+            err << "\rgames " << game + 1 << "/" << options.games << "  +" << wins << " =" << draws
+                << " -" << losses << "   " << std::flush;
+        }
+        err << "\n";
+        out << "against the perfect player, bot first, " << options.games << " games: " << wins
+            << " wins, " << draws << " draws, " << losses << " losses\n";
+    }
+    return 0;
+}
+
+EloEstimate eloOf(int wins, int draws, int losses) {
+    const double n = wins + draws + losses;
+    if (n == 0) return {};
+    const double s = (wins + 0.5 * draws) / n;
+    const double var =
+        (wins * (1 - s) * (1 - s) + draws * (0.5 - s) * (0.5 - s) + losses * s * s) / n;
+    const double margin = 1.96 * std::sqrt(var / n);
+    const auto elo = [](double score) {
+        score = std::clamp(score, 1e-3, 1 - 1e-3);
+        return -400.0 * std::log10(1.0 / score - 1.0);
+    };
+    return {elo(s), elo(s - margin), elo(s + margin)};
+}
+
+int arena(const ArenaOptions& options, std::ostream& out, std::ostream& err) {
+    applySeed(options.bot);
+    Config::TAU0 = options.tau;
+    auto first = loadModel(options.bot.model);
+    auto second = loadModel(options.opponent);
+    int wins = 0, draws = 0, losses = 0; // for the first model
+    for (int game = 0; game < options.games; ++game) {
+        ZenfoldAgent a("a", 84, 42, std::max<std::int64_t>(1, options.bot.sims), Config::CPUCT);
+        ZenfoldAgent b("b", 84, 42, std::max<std::int64_t>(1, options.bot.sims), Config::CPUCT);
+        a.setModel(first);
+        b.setModel(second);
+        const bool aStarts = game % 2 == 0;
+        auto state = parseMoves("").state;
+        for (std::int64_t turn = 0;; ++turn) {
+            const bool aToMove = (turn % 2 == 0) == aStarts;
+            auto& agent = aToMove ? a : b;
+            const auto step = state->take(agent.act(state, turn < options.tau));
+            state = step.gameState;
+            if (step.done) {
+                const double forA = aToMove ? -step.value : step.value;
+                wins += forA > 0;
+                draws += forA == 0;
+                losses += forA < 0;
+                break;
+            }
+        }
+        err << "\rgames " << game + 1 << "/" << options.games << "  +" << wins << " =" << draws
+            << " -" << losses << "   " << std::flush;
+    }
+    err << "\n";
+    const auto elo = eloOf(wins, draws, losses);
+    out << std::fixed << std::setprecision(0) << "arena: " << options.games << " games, "
+        << options.bot.sims << " simulations: first model " << wins << " wins, " << draws
+        << " draws, " << losses << " losses; Elo difference " << elo.difference << " (95%: "
+        << elo.low << " to " << elo.high << ")\n";
+    return 0;
+}
+
+int solve(const std::string& moves, std::ostream& out, std::ostream& err) {
+    const auto position = Position::fromMoves(moves);
+    if (!position) {
+        err << "tarnwick solve: \"" << moves << "\" is not a playable position\n";
+        return 2;
+    }
+    if (position->moves() == Position::Cells) {
+        err << "tarnwick solve: the board is full\n";
+        return 2;
+    }
+    solver::Solver solver;
+    out << moves << '\t' << formatScores(solver.scoreMoves(*position)) << '\n';
+    return 0;
+}
+
+} // namespace tarnwick::cli

@@ -184,9 +184,12 @@ std::shared_ptr<MLFeatureProvider> TowerNetwork::prediction(const MLFeatureProvi
 std::shared_ptr<MLBatchProvider> TowerNetwork::predictions(const MLBatchProvider& inputs,
                                                            const MLPredictionOptions&) {
     const auto batch = static_cast<Eigen::Index>(inputs.count());
-    // The count comes from the caller's provider; a negative one would size the buffers.
-    if (batch < 0)
-        throw MLModelError("predictions: the batch reports " + std::to_string(batch) + " entries");
+    // The count comes from the caller's provider and sizes the work buffers, so a lying
+    // provider must not reach the allocator.
+    constexpr Eigen::Index maxBatch = 1 << 16;
+    if (batch < 0 || batch > maxBatch)
+        throw MLModelError("predictions: the batch reports " + std::to_string(batch) +
+                           " entries; a batch holds 0 to " + std::to_string(maxBatch));
     std::vector<std::shared_ptr<MLFeatureProvider>> results;
     if (batch == 0) return std::make_shared<MLArrayBatchProvider>(std::move(results));
     impl->x.resize(2, cells * batch);

@@ -61,6 +61,7 @@ def parse_args(argv):
     g.add_argument("--export", default="", help="model folder to write (a <name>.mlmodelc path)")
     g.add_argument("--export-every", type=float, default=0.0, help="seconds between exports (0 = at the end)")
     g.add_argument("--export-from", choices=["best", "last"], default="best")
+    g.add_argument("--init", default="", help="a checkpoint (.pt) a new run starts from")
     g.add_argument("--threads", type=int, default=1)
     g.add_argument("--seed", type=int, default=1)
     return p.parse_args(argv)
@@ -85,6 +86,8 @@ def main(argv=None):
             if v is not None and v != saved[k]:
                 sys.exit(f"error: {ck_path} has {k}={saved[k]}, not {v}; pick another --run")
         arch = Architecture(**saved)
+    elif a.init:
+        arch = Architecture(**torch.load(a.init, map_location="cpu")["arch"])
     else:
         arch = Architecture(**{k: v for k, v in requested.items() if v is not None})
     cfg = TrainConfig(
@@ -98,7 +101,7 @@ def main(argv=None):
         replay_window=a.replay_window, holdout=a.holdout, checkpoint_every=a.checkpoint_every,
         eval_every=a.eval_every, log_every=a.log_every, reload_every=a.reload_every,
         export_dir=a.export, export_every=a.export_every, threads=a.threads, seed=a.seed,
-        min_positions=a.min_positions)
+        min_positions=a.min_positions, init=a.init)
     if not a.data:
         if not a.export:
             sys.exit("error: give --data to train or --export DIR to export")

@@ -10,6 +10,8 @@
 
 namespace tarnwick {
 
+class version0328;
+
 // One match: the configuration, the current position and whose turn it is. `currentPlayer`
 // selects which of the caller's players moves; the position's playerTurn whose pieces are
 // placed. They stay equal unless a caller writes currentPlayer.
@@ -33,6 +35,8 @@ public:
 
     // A whole match between two search agents, written to standard output.
     static void playSelfMatch();
+    // The same with both players on `model`, loaded once (the shipped network when null).
+    static void playSelfMatch(const std::shared_ptr<version0328>& model);
 
 private:
     const GameState& position() const;

@@ -8,7 +8,9 @@
 
 namespace tarnwick {
 
-void Game::playSelfMatch() {
+void Game::playSelfMatch() { playSelfMatch(nullptr); }
+
+void Game::playSelfMatch(const std::shared_ptr<version0328>& model) {
     const auto game = Game::init(std::make_shared<Config>());
     if (!game) return;
     std::map<std::int64_t, std::shared_ptr<ZenfoldAgent>> agents;
@@ -16,6 +18,8 @@ void Game::playSelfMatch() {
                                                Config::MCTS_SIMS, Config::CPUCT);
     agents[-1] = std::make_shared<ZenfoldAgent>("player2", game->stateSize(), game->actionSize(),
                                                 Config::MCTS_SIMS, Config::CPUCT);
+    if (model)
+        for (const auto& [player, agent] : agents) agent->setModel(model);
     std::cout << game->gameState->description() << "\n";
     bool done = false;
     std::int64_t turn = 0;

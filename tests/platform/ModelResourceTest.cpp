@@ -9,7 +9,7 @@
 
 #include "Platform/MLModel.hpp"
 #include "Platform/ModelResource.hpp"
-#include "tests/platform/ModelWriter.hpp"
+#include "tests/support/ModelWriter.hpp"
 #include "tests/support/TestModels.hpp"
 
 using namespace tarnwick;

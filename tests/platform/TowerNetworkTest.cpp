@@ -7,7 +7,7 @@
 
 #include "Platform/MLModel.hpp"
 #include "Platform/TowerNetwork.hpp"
-#include "tests/platform/ModelWriter.hpp"
+#include "tests/support/ModelWriter.hpp"
 #include "tests/support/TestModels.hpp"
 
 using namespace tarnwick;
@@ -328,6 +328,8 @@ TEST(TowerNetworkBatch, EdgeCasesOfTheBatchItself) {
 
     EXPECT_EQ(model->predictions(MLArrayBatchProvider({}), {})->count(), 0);
     EXPECT_THROW(model->predictions(CountingBatch(-1, inputOf(emptyBoard())), {}), MLModelError);
+    EXPECT_THROW(model->predictions(CountingBatch(std::int64_t{1} << 40, inputOf(emptyBoard())), {}),
+                 MLModelError);
     try {
         model->predictions(CountingBatch(3, nullptr), {});
         ADD_FAILURE() << "accepted a batch of null entries";

@@ -115,7 +115,9 @@ TEST(Session, UserWinsWithAndWithoutBotStarts) {
         GameSession session;
         giveBotCells(session, {41, 40, 39, 34});
         session.setBotStarts(botStarts);
-        if (botStarts) ASSERT_TRUE(session.move());
+        if (botStarts) {
+            ASSERT_TRUE(session.move());
+        }
         EXPECT_FALSE(session.outcome());
         for (int column : {0, 1, 2}) {
             userMoves(session, column);
@@ -139,11 +141,15 @@ TEST(Session, BotWins) {
         GameSession session;
         giveBotColumn(session, 6);
         session.setBotStarts(botStarts);
-        if (botStarts) ASSERT_TRUE(session.move());
+        if (botStarts) {
+            ASSERT_TRUE(session.move());
+        }
         // The user stacks column 0 while the bot fills column 6.
         while (!session.done) {
             userMoves(session, 0);
-            if (!session.done) ASSERT_TRUE(session.move());
+            if (!session.done) {
+                ASSERT_TRUE(session.move());
+            }
         }
         const auto outcome = session.outcome();
         ASSERT_TRUE(outcome);

@@ -17,13 +17,10 @@ void applySeed(const BotOptions& options) {
 }
 
 int selfplay(const BotOptions& options) {
-    if (!options.model.empty()) {
-        std::cerr << "tarnwick selfplay: --model is not supported yet; the shipped model plays\n";
-        return 2;
-    }
+    const auto model = options.model.empty() ? nullptr : loadModel(options.model);
     applySeed(options);
     Config::MCTS_SIMS = options.sims;
-    Game::playSelfMatch();
+    Game::playSelfMatch(model);
     return 0;
 }
 

@@ -46,6 +46,7 @@ class TrainConfig:
     threads: int = 1
     seed: int = 1
     min_positions: int = 0  # wait until the data holds this many training positions
+    init: str = ""  # a checkpoint whose weights a fresh run starts from (warm start)
     wait_poll: float = 60.0
     quiet: bool = False
 
@@ -102,6 +103,8 @@ class Trainer:
             self._resume()
         else:
             self.model = TarnwickNet(config.arch)
+            if config.init:
+                self.model.load_state_dict(torch.load(config.init, map_location="cpu")["model"])
             self.optimizer = self._make_optimizer()
 
     # ---- setup --------------------------------------------------------------------------

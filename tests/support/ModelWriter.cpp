@@ -1,4 +1,4 @@
-#include "tests/platform/ModelWriter.hpp"
+#include "tests/support/ModelWriter.hpp"
 
 #include <atomic>
 #include <cmath>

@@ -71,20 +71,29 @@ std::vector<std::int64_t> GameState::allowedActions() const {
     return actions;
 }
 
-bool GameState::isEndGame() const {
-    std::int64_t filled = 0;
-    for (auto v : board) filled += v != 0;
-    if (filled == cellCount(shape)) return true;
-    for (const auto& line : winners())
-        if (lineOfLastMover(line)) return true;
+// The search asks this of every new position, so a full board is read without the per-cell
+// bounds checks that a short hand-assigned board needs.
+bool GameState::lastMoverHasLine() const {
+    const auto& lines = winners();
+    if (board.size() < 42) {
+        for (const auto& line : lines)
+            if (lineOfLastMover(line)) return true;
+        return false;
+    }
+    const auto* b = board.data();
+    const __int128 target = -4 * static_cast<__int128>(playerTurn);
+    for (const auto& l : lines)
+        if (static_cast<__int128>(b[l[0]]) + b[l[1]] + b[l[2]] + b[l[3]] == target) return true;
     return false;
 }
 
-double GameState::value() const {
-    for (const auto& line : winners())
-        if (lineOfLastMover(line)) return -1.0;
-    return 0.0;
+bool GameState::isEndGame() const {
+    std::int64_t filled = 0;
+    for (auto v : board) filled += v != 0;
+    return filled == cellCount(shape) || lastMoverHasLine();
 }
+
+double GameState::value() const { return lastMoverHasLine() ? -1.0 : 0.0; }
 
 std::vector<std::int64_t> GameState::winningActions() const {
     std::vector<std::int64_t> cells;
@@ -100,8 +109,8 @@ StepResult GameState::take(std::int64_t action) const {
     auto next = std::make_shared<GameState>(shape, -playerTurn);
     next->board = board;
     next->board[static_cast<std::size_t>(action)] = playerTurn;
-    if (next->isEndGame()) return {next, next->value(), true};
-    return {next, 0.0, false};
+    if (next->lastMoverHasLine()) return {next, -1.0, true};
+    return {next, 0.0, next->GameState::isEndGame()};
 }
 
 std::string GameState::id() const {

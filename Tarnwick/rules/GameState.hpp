@@ -55,6 +55,7 @@ public:
 private:
     std::int64_t cell(std::int64_t index) const;
     bool lineOfLastMover(const std::array<std::int64_t, 4>& line) const;
+    bool lastMoverHasLine() const;
 };
 
 } // namespace tarnwick

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstring>
 
+#include <algorithm>
+
 #include <Eigen/Core>
 
 namespace tarnwick::platform {
@@ -29,6 +31,17 @@ Layer layer(TowerWeights& w, const std::string& name, std::int64_t out, std::int
     return l;
 }
 
+// A 3x3 convolution stored as (in, kh, kw) columns, reordered to (kh, kw, in) so that im2col
+// copies each neighbour's whole channel column at once.
+Layer convLayer(TowerWeights& w, const std::string& name, std::int64_t out, std::int64_t in) {
+    Layer l = layer(w, name, out, in * 9);
+    Matrix reordered(l.weight.rows(), l.weight.cols());
+    for (std::int64_t ch = 0; ch < in; ++ch)
+        for (int k = 0; k < 9; ++k) reordered.col(k * in + ch) = l.weight.col(ch * 9 + k);
+    l.weight = std::move(reordered);
+    return l;
+}
+
 } // namespace
 
 struct TowerNetwork::Impl {
@@ -37,25 +50,25 @@ struct TowerNetwork::Impl {
     std::vector<Layer> convs; // two per block
     Layer policyConv, policyFc, valueConv, valueFc1, valueFc2;
     // Reused work buffers: activations are channels x (42 * batch), position-major columns.
-    Matrix x, y, skip, patches, head, flat;
+    Matrix x, y, skip, patches, head, flat, hidden, v;
 
-    // 3x3 patches of `input` (channels x 42B) into `patches` ((channels * 9) x 42B).
+    // 3x3 patches of `input` (channels x 42B) into `patches` ((9 * channels) x 42B), one
+    // neighbour's channels after another; off-board neighbours read zero.
     void im2col(const Matrix& input, Eigen::Index batch) {
         const auto channels = input.rows();
         patches.resize(channels * 9, cells * batch);
         for (Eigen::Index b = 0; b < batch; ++b)
             for (int r = 0; r < rows; ++r)
                 for (int c = 0; c < columns; ++c) {
-                    const auto column = b * cells + r * columns + c;
-                    float* out = patches.col(column).data();
-                    for (Eigen::Index ch = 0; ch < channels; ++ch)
-                        for (int dr = -1; dr <= 1; ++dr)
-                            for (int dc = -1; dc <= 1; ++dc) {
-                                const int rr = r + dr, cc = c + dc;
-                                *out++ = (rr < 0 || rr >= rows || cc < 0 || cc >= columns)
-                                             ? 0.0f
-                                             : input(ch, b * cells + rr * columns + cc);
-                            }
+                    float* out = patches.col(b * cells + r * columns + c).data();
+                    for (int dr = -1; dr <= 1; ++dr)
+                        for (int dc = -1; dc <= 1; ++dc, out += channels) {
+                            const int rr = r + dr, cc = c + dc;
+                            if (rr < 0 || rr >= rows || cc < 0 || cc >= columns)
+                                std::fill_n(out, channels, 0.0f);
+                            else
+                                std::copy_n(input.col(b * cells + rr * columns + cc).data(), channels, out);
+                        }
                 }
     }
 
@@ -65,13 +78,14 @@ struct TowerNetwork::Impl {
         output.colwise() += l.bias;
     }
 
-    // Channels x 42B into (channels * 42) x B, channel-major as the dense layers read it.
-    void flatten(const Matrix& input, Eigen::Index batch) {
+    // ReLU of channels x 42B into (channels * 42) x B, channel-major as the dense layers read it.
+    void flattenRelu(const Matrix& input, Eigen::Index batch) {
         const auto channels = input.rows();
         flat.resize(channels * cells, batch);
         for (Eigen::Index b = 0; b < batch; ++b)
             for (Eigen::Index ch = 0; ch < channels; ++ch)
-                for (int p = 0; p < cells; ++p) flat(ch * cells + p, b) = input(ch, b * cells + p);
+                for (int p = 0; p < cells; ++p)
+                    flat(ch * cells + p, b) = std::max(input(ch, b * cells + p), 0.0f);
     }
 
     // Rows 0..41 of `policy` and row 0 of `value` per position, column b.
@@ -87,16 +101,17 @@ struct TowerNetwork::Impl {
         }
         head.noalias() = policyConv.weight * x;
         head.colwise() += policyConv.bias;
-        flatten(head.cwiseMax(0.0f), batch);
+        flattenRelu(head, batch);
         policy.noalias() = policyFc.weight * flat;
         policy.colwise() += policyFc.bias;
 
         head.noalias() = valueConv.weight * x;
         head.colwise() += valueConv.bias;
-        flatten(head.cwiseMax(0.0f), batch);
-        Matrix hidden = valueFc1.weight * flat;
+        flattenRelu(head, batch);
+        hidden.noalias() = valueFc1.weight * flat;
         hidden.colwise() += valueFc1.bias;
-        Matrix v = valueFc2.weight * hidden.cwiseMax(0.0f);
+        hidden = hidden.cwiseMax(0.0f);
+        v.noalias() = valueFc2.weight * hidden;
         value.resize(batch);
         for (Eigen::Index b = 0; b < batch; ++b) value(b) = std::tanh(v(0, b) + valueFc2.bias(0));
     }
@@ -104,11 +119,11 @@ struct TowerNetwork::Impl {
 
 TowerNetwork::TowerNetwork(TowerWeights w) : impl(std::make_unique<Impl>()) {
     auto& a = impl->arch = w.architecture;
-    impl->stem = layer(w, "stem", a.filters, 2 * 9);
+    impl->stem = convLayer(w, "stem", a.filters, 2);
     for (std::int64_t i = 0; i < a.blocks; ++i) {
         const auto block = "block" + std::to_string(i);
-        impl->convs.push_back(layer(w, block + ".conv1", a.filters, a.filters * 9));
-        impl->convs.push_back(layer(w, block + ".conv2", a.filters, a.filters * 9));
+        impl->convs.push_back(convLayer(w, block + ".conv1", a.filters, a.filters));
+        impl->convs.push_back(convLayer(w, block + ".conv2", a.filters, a.filters));
     }
     impl->policyConv = layer(w, "policy.conv", a.policyFilters, a.filters);
     impl->policyFc = layer(w, "policy.fc", cells, a.policyFilters * cells);

@@ -5,6 +5,15 @@
 
 namespace tarnwick {
 
+// Appended piece by piece: GCC 12 raises a false -Wrestrict on a chain of string additions.
+std::string scientific(bool negative, const std::string& digits, std::int64_t exponent) {
+    std::string text = negative ? "-" : "";
+    text += digits;
+    text += 'e';
+    text += std::to_string(exponent);
+    return text;
+}
+
 std::optional<std::string> roundedDecimal(double value, std::int64_t digits, RoundingMode mode) {
     if (!std::isfinite(value)) return std::nullopt;
     digits = std::clamp<std::int64_t>(digits, 0, 400);
@@ -27,7 +36,7 @@ std::optional<std::string> roundedDecimal(double value, std::int64_t digits, Rou
         keep = 0;
     }
     if (keep >= static_cast<std::int64_t>(mantissa.size()))
-        return (negative ? "-" : "") + mantissa + "e" + std::to_string(point - static_cast<std::int64_t>(mantissa.size()));
+        return scientific(negative, mantissa, point - static_cast<std::int64_t>(mantissa.size()));
 
     std::string kept = mantissa.substr(0, static_cast<std::size_t>(keep));
     const std::string rest = mantissa.substr(static_cast<std::size_t>(keep));
@@ -49,12 +58,12 @@ std::optional<std::string> roundedDecimal(double value, std::int64_t digits, Rou
         std::size_t i = kept.size();
         while (i > 0 && kept[i - 1] == '9') kept[--i] = '0';
         if (i == 0)
-            kept.insert(0, "1");
+            kept.insert(kept.begin(), '1');
         else
             ++kept[i - 1];
     }
-    if (kept.empty()) kept = "0";
-    return (negative ? "-" : "") + kept + "e" + std::to_string(point - keep);
+    if (kept.empty()) kept.assign(1, '0');
+    return scientific(negative, kept, point - keep);
 }
 
 } // namespace tarnwick

@@ -56,6 +56,9 @@ struct EloEstimate {
 EloEstimate eloOf(int wins, int draws, int losses);
 int arena(const ArenaOptions& options, std::ostream& out, std::ostream& err);
 
+// Headline speed figures of the chosen model and of the search, as a short table.
+int bench(const BotOptions& options, std::ostream& out);
+
 int solve(const std::string& moves, std::ostream& out, std::ostream& err);
 
 } // namespace tarnwick::cli

@@ -67,6 +67,9 @@ int main(int argc, char** argv) {
     arena->add_option("--games", match.games, "games, colours alternating")->capture_default_str();
     arena->add_option("--tau", match.tau, "opening moves chosen by sampling")->capture_default_str();
 
+    auto* benchmark = app.add_subcommand("bench", "print network latency, search speed and move time");
+    botOptions(benchmark, 50);
+
     std::string solveMoves;
     auto* solve = app.add_subcommand("solve", "print the perfect score of every column");
     solve->add_option("MOVES", solveMoves, "columns played so far, e.g. 4453");
@@ -86,6 +89,7 @@ int main(int argc, char** argv) {
             match.bot = options;
             return tarnwick::cli::arena(match, std::cout, std::cerr);
         }
+        if (*benchmark) return tarnwick::cli::bench(options, std::cout);
         if (*solve) return tarnwick::cli::solve(solveMoves, std::cout, std::cerr);
     } catch (const std::exception& error) {
         std::cerr << "tarnwick: " << error.what() << "\n";

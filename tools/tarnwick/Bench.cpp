@@ -1,0 +1,68 @@
+// `tarnwick bench`: the headline figures in a few seconds. The full set, with the machine's
+// matrix-product rate beside them, is in the Google Benchmark programs under bench/.
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <iomanip>
+#include <ostream>
+#include <vector>
+
+#include "Tarnwick/agents/ZenfoldAgent.hpp"
+#include "Tarnwick/play/Game.hpp"
+#include "bench/BenchModels.hpp"
+#include "tools/tarnwick/Commands.hpp"
+
+namespace tarnwick::cli {
+
+namespace {
+
+// Median seconds of `reps` calls after one warm-up call.
+double medianSeconds(int reps, const std::function<void()>& work) {
+    work();
+    std::vector<double> times;
+    for (int i = 0; i < reps; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        work();
+        times.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+    std::nth_element(times.begin(), times.begin() + reps / 2, times.end());
+    return times[static_cast<std::size_t>(reps / 2)];
+}
+
+std::int64_t botMove(std::int64_t sims, const std::shared_ptr<version0328>& model,
+                     const std::shared_ptr<GameState>& from) {
+    ZenfoldAgent bot("bench", 84, 42, sims, Config::CPUCT);
+    bot.setModel(model);
+    return bot.act(from, false);
+}
+
+} // namespace
+
+int bench(const BotOptions& options, std::ostream& out) {
+    applySeed(options);
+    const auto model = loadModel(options.model);
+    const auto start = Game::init(std::make_shared<Config>())->gameState;
+    const auto midgame = bench::positionAfter(start, "4453342156");
+    const auto input = std::make_shared<version0328Input>(midgame->binary());
+
+    const double single = medianSeconds(201, [&] { model->prediction(*input); });
+    const std::vector<std::shared_ptr<version0328Input>> batch(64, input);
+    const double batched = medianSeconds(11, [&] { model->predictions(batch); });
+    const auto free = std::make_shared<version0328>(std::make_shared<bench::ConstantModel>());
+    const double tree = medianSeconds(5, [&] { botMove(800, free, midgame); });
+    const double opening = medianSeconds(9, [&] { botMove(options.sims, model, start); });
+    const double middle = medianSeconds(9, [&] { botMove(options.sims, model, midgame); });
+
+    out << std::fixed << std::setprecision(1);
+    out << "network prediction          " << std::setw(9) << single * 1e6 << " us\n";
+    out << "network batch of 64         " << std::setw(9) << 64 / batched << " positions/s\n";
+    out << "search alone (free network) " << std::setw(9) << 800 / tree / 1e3 << " k simulations/s\n";
+    out << options.sims << "-simulation move, start" << std::string(options.sims < 100 ? 5 : 4, ' ')
+        << std::setw(9) << opening * 1e3 << " ms\n";
+    out << options.sims << "-simulation move, midgame" << std::string(options.sims < 100 ? 3 : 2, ' ')
+        << std::setw(9) << middle * 1e3 << " ms\n";
+    return 0;
+}
+
+} // namespace tarnwick::cli

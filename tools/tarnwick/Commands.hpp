@@ -59,6 +59,9 @@ int arena(const ArenaOptions& options, std::ostream& out, std::ostream& err);
 // Headline speed figures of the chosen model and of the search, as a short table.
 int bench(const BotOptions& options, std::ostream& out);
 
+// For each line of moves on `in`: the value and the 42 raw policy scores, on one line.
+int evaluate(const BotOptions& options, std::istream& in, std::ostream& out, std::ostream& err);
+
 int solve(const std::string& moves, std::ostream& out, std::ostream& err);
 
 } // namespace tarnwick::cli

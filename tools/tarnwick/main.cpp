@@ -70,6 +70,10 @@ int main(int argc, char** argv) {
     auto* benchmark = app.add_subcommand("bench", "print network latency, search speed and move time");
     botOptions(benchmark, 50);
 
+    auto* evaluate = app.add_subcommand(
+        "evaluate", "print the network's value and 42 raw scores for each line of moves on stdin");
+    botOptions(evaluate, 0);
+
     std::string solveMoves;
     auto* solve = app.add_subcommand("solve", "print the perfect score of every column");
     solve->add_option("MOVES", solveMoves, "columns played so far, e.g. 4453");
@@ -90,6 +94,7 @@ int main(int argc, char** argv) {
             return tarnwick::cli::arena(match, std::cout, std::cerr);
         }
         if (*benchmark) return tarnwick::cli::bench(options, std::cout);
+        if (*evaluate) return tarnwick::cli::evaluate(options, std::cin, std::cout, std::cerr);
         if (*solve) return tarnwick::cli::solve(solveMoves, std::cout, std::cerr);
     } catch (const std::exception& error) {
         std::cerr << "tarnwick: " << error.what() << "\n";

@@ -56,6 +56,14 @@ struct EloEstimate {
 EloEstimate eloOf(int wins, int draws, int losses);
 int arena(const ArenaOptions& options, std::ostream& out, std::ostream& err);
 
+struct SelfPlayDataOptions {
+    BotOptions bot;
+    std::int64_t games = 100; // total, counting games of an earlier run into the same file
+    std::int64_t tau = 10;    // opening moves chosen by sampling the visit counts
+    std::string out = "selfplay.twsp";
+};
+int selfplayData(const SelfPlayDataOptions& options, std::ostream& log);
+
 // Headline speed figures of the chosen model and of the search, as a short table.
 int bench(const BotOptions& options, std::ostream& out);
 

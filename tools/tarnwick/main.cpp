@@ -74,6 +74,14 @@ int main(int argc, char** argv) {
         "evaluate", "print the network's value and 42 raw scores for each line of moves on stdin");
     botOptions(evaluate, 0);
 
+    SelfPlayDataOptions records;
+    auto* selfplayData = app.add_subcommand(
+        "selfplay-data", "write training records from the bot playing itself (resumable)");
+    botOptions(selfplayData, 50);
+    selfplayData->add_option("--games", records.games, "games in the file when done")->capture_default_str();
+    selfplayData->add_option("--tau", records.tau, "opening moves chosen by sampling")->capture_default_str();
+    selfplayData->add_option("--out", records.out, "record file (appended to)")->capture_default_str();
+
     std::string solveMoves;
     auto* solve = app.add_subcommand("solve", "print the perfect score of every column");
     solve->add_option("MOVES", solveMoves, "columns played so far, e.g. 4453");
@@ -95,6 +103,10 @@ int main(int argc, char** argv) {
         }
         if (*benchmark) return tarnwick::cli::bench(options, std::cout);
         if (*evaluate) return tarnwick::cli::evaluate(options, std::cin, std::cout, std::cerr);
+        if (*selfplayData) {
+            records.bot = options;
+            return tarnwick::cli::selfplayData(records, std::cerr);
+        }
         if (*solve) return tarnwick::cli::solve(solveMoves, std::cout, std::cerr);
     } catch (const std::exception& error) {
         std::cerr << "tarnwick: " << error.what() << "\n";

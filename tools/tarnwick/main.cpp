@@ -13,9 +13,9 @@ int main(int argc, char** argv) {
     CLI::App app{"tarnwick: the four-in-a-row bot of the Tarnwick library"};
     app.require_subcommand(1);
 
+    // Every command shares `options`, so they all share one default simulation count.
     BotOptions options;
-    auto botOptions = [&](CLI::App* command, std::int64_t defaultSims) {
-        options.sims = defaultSims;
+    auto botOptions = [&](CLI::App* command) {
         command->add_option("--sims", options.sims, "simulations per bot move")->capture_default_str();
         command->add_option("--model", options.model,
                             "model resource folder (default: the shipped version0328.mlmodelc)");
@@ -25,17 +25,17 @@ int main(int argc, char** argv) {
     bool botStarts = false;
     std::int64_t tau = 0;
     auto* play = app.add_subcommand("play", "play a game against the bot in the terminal");
-    botOptions(play, 50);
+    botOptions(play);
     play->add_flag("--bot-starts", botStarts, "let the bot make the first move");
     play->add_option("--tau", tau, "opening moves the bot chooses by sampling")->capture_default_str();
 
     auto* self = app.add_subcommand("selfplay", "print a whole bot-against-bot match");
-    botOptions(self, 50);
+    botOptions(self);
 
     std::string moves;
     bool json = false;
     auto* best = app.add_subcommand("bestmove", "print the bot's column (1-7) for a position");
-    botOptions(best, 50);
+    botOptions(best);
     best->add_option("MOVES", moves, "columns played so far, e.g. 4453 (empty: the start)");
     best->add_flag("--json", json, "also print visits, move distribution and network value");
 
@@ -53,7 +53,7 @@ int main(int argc, char** argv) {
     RefereeOptions judging;
     auto* referee = app.add_subcommand(
         "referee", "score the bot's moves against the perfect player's on a position set");
-    botOptions(referee, 50);
+    botOptions(referee);
     referee->add_option("--positions", judging.positions, "position set")->capture_default_str();
     referee->add_option("--games", judging.games, "games against the perfect player, bot first")
         ->capture_default_str();
@@ -62,22 +62,23 @@ int main(int argc, char** argv) {
 
     ArenaOptions match;
     auto* arena = app.add_subcommand("arena", "play two models against each other");
-    botOptions(arena, 50);
+    botOptions(arena);
     arena->add_option("--opponent", match.opponent, "the second model's folder (default: shipped)");
     arena->add_option("--games", match.games, "games, colours alternating")->capture_default_str();
     arena->add_option("--tau", match.tau, "opening moves chosen by sampling")->capture_default_str();
 
     auto* benchmark = app.add_subcommand("bench", "print network latency, search speed and move time");
-    botOptions(benchmark, 50);
+    botOptions(benchmark);
 
     auto* evaluate = app.add_subcommand(
         "evaluate", "print the network's value and 42 raw scores for each line of moves on stdin");
-    botOptions(evaluate, 0);
+    evaluate->add_option("--model", options.model,
+                         "model resource folder (default: the shipped version0328.mlmodelc)");
 
     SelfPlayDataOptions records;
     auto* selfplayData = app.add_subcommand(
         "selfplay-data", "write training records from the bot playing itself (resumable)");
-    botOptions(selfplayData, 50);
+    botOptions(selfplayData);
     selfplayData->add_option("--games", records.games, "games in the file when done")->capture_default_str();
     selfplayData->add_option("--tau", records.tau, "opening moves chosen by sampling")->capture_default_str();
     selfplayData->add_option("--out", records.out, "record file (appended to)")->capture_default_str();

@@ -10,6 +10,8 @@
 #include "Platform/MLFeatureValue.hpp"
 #include "Platform/MLModel.hpp"
 #include "Platform/MLMultiArray.hpp"
+#include "Tarnwick/agents/ZenfoldAgent.hpp"
+#include "Tarnwick/play/Game.hpp"
 #include "Tarnwick/rules/GameState.hpp"
 
 namespace tarnwick::bench {
@@ -82,6 +84,19 @@ inline std::shared_ptr<GameState> positionAfter(std::shared_ptr<GameState> state
             }
     }
     return state;
+}
+
+// The empty board (0) or a fixed midgame position (1).
+inline std::shared_ptr<GameState> position(std::int64_t which) {
+    const auto start = Game::init(std::make_shared<Config>())->gameState;
+    return which == 0 ? start : positionAfter(start, "4453342156");
+}
+
+// A fresh bot on `model`, with no tree yet.
+inline std::shared_ptr<ZenfoldAgent> agent(std::int64_t sims, std::shared_ptr<platform::MLModel> model) {
+    auto bot = std::make_shared<ZenfoldAgent>("bench", 84, 42, sims, Config::CPUCT);
+    bot->setModel(std::make_shared<version0328>(std::move(model)));
+    return bot;
 }
 
 } // namespace tarnwick::bench

@@ -14,16 +14,8 @@ namespace {
 
 using namespace tarnwick;
 
-std::shared_ptr<GameState> position(std::int64_t which) {
-    const auto start = Game::init(std::make_shared<Config>())->gameState;
-    return which == 0 ? start : bench::positionAfter(start, "4453342156");
-}
-
-std::shared_ptr<ZenfoldAgent> agent(std::int64_t sims, std::shared_ptr<platform::MLModel> model) {
-    auto bot = std::make_shared<ZenfoldAgent>("bench", 84, 42, sims, Config::CPUCT);
-    bot->setModel(std::make_shared<version0328>(std::move(model)));
-    return bot;
-}
+using bench::agent;
+using bench::position;
 
 // A fresh tree every iteration: the cost of a whole move request, tree building included.
 void SearchOnly(benchmark::State& state) {

@@ -45,6 +45,7 @@ struct BadResource {
     std::function<void(const fs::path&)> after;
     std::string file; // the file the message must name, relative to the folder
     std::string problem;
+    friend void PrintTo(const BadResource& resource, std::ostream* os) { *os << resource.name; }
 };
 
 void overwrite(const fs::path& path, const std::string& text) {

@@ -225,6 +225,7 @@ struct BadInput {
     std::string name;
     std::function<std::shared_ptr<MLFeatureProvider>()> make;
     std::string problem;
+    friend void PrintTo(const BadInput& input, std::ostream* os) { *os << input.name; }
 };
 
 Planes emptyBoard() {

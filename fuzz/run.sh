@@ -21,7 +21,9 @@ echo "fuzzing for ${seconds}s in $work"
 status=0
 "$build/fuzz/model_fuzzer" "$work/corpus" \
     -max_total_time="$seconds" -max_len=65536 -timeout=10 -rss_limit_mb=2048 \
-    -artifact_prefix="$work/" -print_final_stats=1 || status=$?
+    -artifact_prefix="$work/" -print_final_stats=1 >"$work/fuzz.log" 2>&1 || status=$?
+# libFuzzer reports every new input; the closing lines say how the run went.
+tail -n 12 "$work/fuzz.log"
 
 if ls "$work"/crash-* "$work"/leak-* "$work"/timeout-* "$work"/oom-* >/dev/null 2>&1; then
     echo "fuzzer findings in $work:"

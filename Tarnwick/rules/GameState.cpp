@@ -71,8 +71,9 @@ std::vector<std::int64_t> GameState::allowedActions() const {
     return actions;
 }
 
-// The search asks this of every new position, so a full board is read without the per-cell
-// bounds checks that a short hand-assigned board needs.
+// The search asks this of every new position. On a board of the usual pieces (-1, 0, 1)
+// and turn (+-1) a line sums to the last mover's four exactly when all four cells are
+// theirs, which one bit mask per line tests; other boards take the wide sums.
 bool GameState::lastMoverHasLine() const {
     const auto& lines = winners();
     if (board.size() < 42) {
@@ -81,6 +82,28 @@ bool GameState::lastMoverHasLine() const {
         return false;
     }
     const auto* b = board.data();
+    if (playerTurn == 1 || playerTurn == -1) {
+        static const auto masks = [&lines] {
+            std::vector<std::uint64_t> out;
+            for (const auto& line : lines) {
+                std::uint64_t mask = 0;
+                for (const auto cell : line) mask |= std::uint64_t{1} << cell;
+                out.push_back(mask);
+            }
+            return out;
+        }();
+        bool plain = true;
+        std::uint64_t mine = 0;
+        for (int i = 0; i < 42; ++i) {
+            plain &= b[i] >= -1 && b[i] <= 1;
+            mine |= static_cast<std::uint64_t>(b[i] == -playerTurn) << i;
+        }
+        if (plain) {
+            for (const auto mask : masks)
+                if ((mine & mask) == mask) return true;
+            return false;
+        }
+    }
     const __int128 target = -4 * static_cast<__int128>(playerTurn);
     for (const auto& l : lines)
         if (static_cast<__int128>(b[l[0]]) + b[l[1]] + b[l[2]] + b[l[3]] == target) return true;

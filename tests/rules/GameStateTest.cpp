@@ -146,6 +146,19 @@ TEST(Rules, OnlyTheLastMoversLineEndsTheGame) {
     EXPECT_EQ(state->value(), -1.0);
 }
 
+TEST(Rules, UnusualPieceValuesAreJudgedByTheLinesSums) {
+    auto state = emptyBoard(-1);
+    state->board[35] = state->board[36] = 2;
+    EXPECT_TRUE(state->isEndGame()) << "2 + 2 + 0 + 0 is the four of player +1";
+    EXPECT_EQ(state->value(), -1.0);
+    state->board[36] = 3;
+    EXPECT_FALSE(state->isEndGame());
+    state->playerTurn = 2; // no longer +-1: the sums are taken wide
+    state->board[35] = state->board[36] = state->board[37] = -2;
+    state->board[38] = -2;
+    EXPECT_TRUE(state->isEndGame());
+}
+
 TEST(Take, ActionsOutsideTheBoardThrowAndLeaveThePositionAlone) {
     auto state = play({38, 38});
     const auto before = state->board;
@@ -187,6 +200,8 @@ TEST(Rules, RandomGamesKeepTheirInvariants) {
             state = result.gameState;
             ++moves;
             ASSERT_EQ(done, state->isEndGame());
+            // winningActions reads the lines cell by cell, the end check by bit masks.
+            ASSERT_EQ(state->winningActions().empty(), result.value != -1.0);
             if (done && result.value == -1.0) {  // a win lists the winning move
                 const auto cells = state->winningActions();
                 ASSERT_FALSE(cells.empty());

@@ -57,11 +57,12 @@ ZenfoldAgent::Evaluation ZenfoldAgent::evaluateLeaf(const std::shared_ptr<Node>&
     leaf->edges.reserve(allowedActions.size());
     for (const auto action : allowedActions) {
         const auto successor = leaf->state->take(action).gameState;
-        const auto key = successor->id();
+        // The key is built once: a known position is linked, a new one goes in under it.
+        auto key = successor->id();
         auto found = mcts->tree.find(key);
-        std::shared_ptr<Node> node =
-            found != mcts->tree.end() ? found->second : std::make_shared<Node>(successor);
-        mcts->add(node);
+        if (found == mcts->tree.end())
+            found = mcts->tree.emplace(std::move(key), std::make_shared<Node>(successor)).first;
+        const auto node = found->second;
         leaf->edges.push_back(std::make_shared<Edge>(
             leaf, node, probabilites[static_cast<std::size_t>(action)], action));
     }

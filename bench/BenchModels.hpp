@@ -11,8 +11,9 @@
 #include "Platform/MLModel.hpp"
 #include "Platform/MLMultiArray.hpp"
 #include "Tarnwick/agents/ZenfoldAgent.hpp"
-#include "Tarnwick/play/Game.hpp"
+#include "Tarnwick/rules/Config.hpp"
 #include "Tarnwick/rules/GameState.hpp"
+#include "tools/tarnwick/Notation.hpp"
 
 namespace tarnwick::bench {
 
@@ -72,24 +73,9 @@ private:
     std::shared_ptr<platform::MLModel> inner;
 };
 
-// The position after `columns` (digits 1-7) from the empty board; stops at an illegal move.
-inline std::shared_ptr<GameState> positionAfter(std::shared_ptr<GameState> state,
-                                                const std::string& columns) {
-    for (const char c : columns) {
-        const int column = c - '1';
-        for (const auto action : state->allowedActions())
-            if (action % 7 == column) {
-                state = state->take(action).gameState;
-                break;
-            }
-    }
-    return state;
-}
-
 // The empty board (0) or a fixed midgame position (1).
 inline std::shared_ptr<GameState> position(std::int64_t which) {
-    const auto start = Game::init(std::make_shared<Config>())->gameState;
-    return which == 0 ? start : positionAfter(start, "4453342156");
+    return cli::parseMoves(which == 0 ? "" : "4453342156").state;
 }
 
 // A fresh bot on `model`, with no tree yet.

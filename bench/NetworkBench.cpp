@@ -10,7 +10,6 @@
 
 #include "DerivedSources/CoreMLGenerated/version0328/version0328.hpp"
 #include "Platform/TowerNetwork.hpp"
-#include "Tarnwick/play/Game.hpp"
 #include "bench/BenchModels.hpp"
 #include "tests/support/ModelWriter.hpp"
 
@@ -69,8 +68,7 @@ std::shared_ptr<platform::TowerNetwork> tower(std::int64_t blocks, std::int64_t 
 }
 
 std::shared_ptr<version0328Input> midgameInput() {
-    const auto game = Game::init(std::make_shared<Config>());
-    return std::make_shared<version0328Input>(bench::positionAfter(game->gameState, "4453342")->binary());
+    return std::make_shared<version0328Input>(bench::position(1)->binary());
 }
 
 // `seconds`: CPU time of the timed loop.

@@ -7,7 +7,6 @@
 #include <benchmark/benchmark.h>
 
 #include "Tarnwick/agents/ZenfoldAgent.hpp"
-#include "Tarnwick/play/Game.hpp"
 #include "bench/BenchModels.hpp"
 
 namespace {

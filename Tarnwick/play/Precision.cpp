@@ -5,6 +5,8 @@
 
 namespace tarnwick {
 
+namespace {
+
 // Appended piece by piece: GCC 12 raises a false -Wrestrict on a chain of string additions.
 std::string scientific(bool negative, const std::string& digits, std::int64_t exponent) {
     std::string text = negative ? "-" : "";
@@ -13,6 +15,8 @@ std::string scientific(bool negative, const std::string& digits, std::int64_t ex
     text += std::to_string(exponent);
     return text;
 }
+
+} // namespace
 
 std::optional<std::string> roundedDecimal(double value, std::int64_t digits, RoundingMode mode) {
     if (!std::isfinite(value)) return std::nullopt;

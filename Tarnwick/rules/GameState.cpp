@@ -73,16 +73,10 @@ std::vector<std::int64_t> GameState::allowedActions() const {
 
 // The search asks this of every new position. On a board of the usual pieces (-1, 0, 1)
 // and turn (+-1) a line sums to the last mover's four exactly when all four cells are
-// theirs, which one bit mask per line tests; other boards take the wide sums.
+// theirs, which one bit mask per line tests; other boards take the line sums.
 bool GameState::lastMoverHasLine() const {
     const auto& lines = winners();
-    if (board.size() < 42) {
-        for (const auto& line : lines)
-            if (lineOfLastMover(line)) return true;
-        return false;
-    }
-    const auto* b = board.data();
-    if (playerTurn == 1 || playerTurn == -1) {
+    if (board.size() >= 42 && (playerTurn == 1 || playerTurn == -1)) {
         static const auto masks = [&lines] {
             std::vector<std::uint64_t> out;
             for (const auto& line : lines) {
@@ -94,9 +88,9 @@ bool GameState::lastMoverHasLine() const {
         }();
         bool plain = true;
         std::uint64_t mine = 0;
-        for (int i = 0; i < 42; ++i) {
-            plain &= b[i] >= -1 && b[i] <= 1;
-            mine |= static_cast<std::uint64_t>(b[i] == -playerTurn) << i;
+        for (std::size_t i = 0; i < 42; ++i) {
+            plain &= board[i] >= -1 && board[i] <= 1;
+            mine |= static_cast<std::uint64_t>(board[i] == -playerTurn) << i;
         }
         if (plain) {
             for (const auto mask : masks)
@@ -104,17 +98,18 @@ bool GameState::lastMoverHasLine() const {
             return false;
         }
     }
-    const __int128 target = -4 * static_cast<__int128>(playerTurn);
-    for (const auto& l : lines)
-        if (static_cast<__int128>(b[l[0]]) + b[l[1]] + b[l[2]] + b[l[3]] == target) return true;
+    for (const auto& line : lines)
+        if (lineOfLastMover(line)) return true;
     return false;
 }
 
-bool GameState::isEndGame() const {
+bool GameState::isFull() const {
     std::int64_t filled = 0;
     for (auto v : board) filled += v != 0;
-    return filled == cellCount(shape) || lastMoverHasLine();
+    return filled == cellCount(shape);
 }
+
+bool GameState::isEndGame() const { return isFull() || lastMoverHasLine(); }
 
 double GameState::value() const { return lastMoverHasLine() ? -1.0 : 0.0; }
 
@@ -133,7 +128,7 @@ StepResult GameState::take(std::int64_t action) const {
     next->board = board;
     next->board[static_cast<std::size_t>(action)] = playerTurn;
     if (next->lastMoverHasLine()) return {next, -1.0, true};
-    return {next, 0.0, next->GameState::isEndGame()};
+    return {next, 0.0, next->isFull()};
 }
 
 std::string GameState::id() const {

@@ -56,6 +56,7 @@ private:
     std::int64_t cell(std::int64_t index) const;
     bool lineOfLastMover(const std::array<std::int64_t, 4>& line) const;
     bool lastMoverHasLine() const;
+    bool isFull() const;
 };
 
 } // namespace tarnwick

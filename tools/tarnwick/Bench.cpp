@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "Tarnwick/agents/ZenfoldAgent.hpp"
-#include "Tarnwick/play/Game.hpp"
 #include "bench/BenchModels.hpp"
 #include "tools/tarnwick/Commands.hpp"
 
@@ -30,29 +29,22 @@ double medianSeconds(int reps, const std::function<void()>& work) {
     return times[static_cast<std::size_t>(reps / 2)];
 }
 
-std::int64_t botMove(std::int64_t sims, const std::shared_ptr<version0328>& model,
-                     const std::shared_ptr<GameState>& from) {
-    ZenfoldAgent bot("bench", 84, 42, sims, Config::CPUCT);
-    bot.setModel(model);
-    return bot.act(from, false);
-}
-
 } // namespace
 
 int bench(const BotOptions& options, std::ostream& out) {
     applySeed(options);
     const auto model = loadModel(options.model);
-    const auto start = Game::init(std::make_shared<Config>())->gameState;
-    const auto midgame = bench::positionAfter(start, "4453342156");
+    const auto start = bench::position(0);
+    const auto midgame = bench::position(1);
     const auto input = std::make_shared<version0328Input>(midgame->binary());
 
     const double single = medianSeconds(201, [&] { model->prediction(*input); });
     const std::vector<std::shared_ptr<version0328Input>> batch(64, input);
     const double batched = medianSeconds(11, [&] { model->predictions(batch); });
-    const auto free = std::make_shared<version0328>(std::make_shared<bench::ConstantModel>());
-    const double tree = medianSeconds(5, [&] { botMove(800, free, midgame); });
-    const double opening = medianSeconds(9, [&] { botMove(options.sims, model, start); });
-    const double middle = medianSeconds(9, [&] { botMove(options.sims, model, midgame); });
+    const auto free = std::make_shared<bench::ConstantModel>();
+    const double tree = medianSeconds(5, [&] { bench::agent(800, free)->act(midgame, false); });
+    const double opening = medianSeconds(9, [&] { bench::agent(options.sims, model->model)->act(start, false); });
+    const double middle = medianSeconds(9, [&] { bench::agent(options.sims, model->model)->act(midgame, false); });
 
     out << std::fixed << std::setprecision(1);
     out << "network prediction          " << std::setw(9) << single * 1e6 << " us\n";

@@ -16,4 +16,7 @@ struct ParsedMoves {
 
 ParsedMoves parseMoves(const std::string& moves);
 
+// The cell where a piece dropped in `column` (0..6) lands; -1 when the column is full.
+std::int64_t actionOfColumn(const GameState& state, int column);
+
 } // namespace tarnwick::cli

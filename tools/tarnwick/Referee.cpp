@@ -86,12 +86,6 @@ int bestScore(const Scores& scores) {
 
 int sign(int x) { return (x > 0) - (x < 0); }
 
-std::int64_t actionOfColumn(const GameState& state, int column) {
-    for (const auto action : state.allowedActions())
-        if (action % 7 == column) return action;
-    return -1;
-}
-
 // The bot's column: the search, or with no simulations the network's most likely legal move.
 int botColumn(ZenfoldAgent& bot, version0328& model, const std::shared_ptr<GameState>& state,
               std::int64_t sims, bool stochastic) {

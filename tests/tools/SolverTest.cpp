@@ -69,6 +69,30 @@ TEST(Solver, AgreesWithPlainMinimaxOnLatePositions) {
     }
 }
 
+TEST(Solver, BestMovesAreTheTopScoringColumns) {
+    std::mt19937 rng(7);
+    Solver solver(1 << 20);
+    for (int checked = 0; checked < 60;) {
+        // Mid-game and late positions, including ones with an immediate win or a forced block.
+        const auto moves = randomOpenGame(rng, 14 + checked % 20);
+        if (moves.empty()) continue;
+        const auto p = Position::fromMoves(moves);
+        ASSERT_TRUE(p) << moves;
+        const auto scores = solver.scoreMoves(*p);
+        solver.clear(); // the probes must not lean on what scoring left in the table
+        const auto best = solver.bestMoves(*p);
+        std::vector<int> expected;
+        int top = -Position::Cells;
+        for (const auto& s : scores)
+            if (s) top = std::max(top, *s);
+        for (int c = 0; c < Position::Width; ++c)
+            if (scores[c] == top) expected.push_back(c);
+        EXPECT_EQ(best.score, top) << moves;
+        EXPECT_EQ(best.columns, expected) << moves;
+        ++checked;
+    }
+}
+
 TEST(Solver, KnownPositions) {
     Solver solver;
     // The first player completes the bottom row with the fourth stone: 22 - 4.

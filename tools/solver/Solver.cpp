@@ -207,4 +207,30 @@ std::array<std::optional<int>, Position::Width> Solver::scoreMoves(const Positio
     return scores;
 }
 
+Solver::Best Solver::bestMoves(const Position& position) {
+    Best best;
+    const int win = (Position::Cells + 1 - position.moves()) / 2;
+    for (int column = 0; column < W; ++column)
+        if (position.canPlay(column) && position.isWinningMove(column)) best.columns.push_back(column);
+    if (!best.columns.empty()) {
+        best.score = win;
+        return best;
+    }
+    best.score = solve(position);
+    for (int column = 0; column < W; ++column) {
+        if (!position.canPlay(column)) continue;
+        Position child = position;
+        child.play(column);
+        bool reaches;
+        if (child.moves() == Position::Cells)
+            reaches = best.score == 0;
+        else if (child.canWinNext())
+            reaches = -(Position::Cells + 1 - child.moves()) / 2 >= best.score;
+        else // the column reaches the score when the opponent cannot do better than its negation
+            reaches = negamax(child, -best.score, -best.score + 1) <= -best.score;
+        if (reaches) best.columns.push_back(column);
+    }
+    return best;
+}
+
 } // namespace tarnwick::solver

@@ -45,36 +45,58 @@ std::optional<Scores> parseScores(const std::string& text) {
     return scores;
 }
 
-// The solver's scores, remembered; early positions (slow to solve) are also kept in a book file
-// so that later runs find them at once.
+// The perfect player's choices, remembered; early positions (slow to solve) are also kept in a
+// book file, one "moves<TAB>score<TAB>best columns" line each, so that later runs find them at
+// once. A line that does not parse is ignored and solved again.
 class Oracle {
 public:
     explicit Oracle(std::string bookPath) : bookPath_(std::move(bookPath)) {
         std::ifstream in(bookPath_);
         std::string line;
         while (std::getline(in, line)) {
-            const auto tab = line.find('\t');
-            if (tab == std::string::npos) continue;
-            if (auto scores = parseScores(line.substr(tab + 1))) known_[line.substr(0, tab)] = *scores;
+            std::stringstream fields(line);
+            std::string moves, score, columns;
+            if (!std::getline(fields, moves, '\t') || !std::getline(fields, score, '\t') ||
+                !std::getline(fields, columns) || columns.empty())
+                continue;
+            solver::Solver::Best best;
+            try {
+                std::size_t used = 0;
+                best.score = std::stoi(score, &used);
+                if (used != score.size()) continue;
+            } catch (const std::exception&) {
+                continue;
+            }
+            const auto position = Position::fromMoves(moves);
+            bool valid = position.has_value();
+            for (const char c : columns) {
+                valid = valid && position->canPlay(c - '1');
+                if (valid) best.columns.push_back(c - '1');
+            }
+            if (valid) known_[moves] = std::move(best);
         }
     }
 
-    const Scores& scores(const std::string& moves) {
+    const solver::Solver::Best& best(const std::string& moves) {
         if (const auto it = known_.find(moves); it != known_.end()) return it->second;
         const auto position = Position::fromMoves(moves);
         if (!position) throw std::invalid_argument("not a playable position: \"" + moves + "\"");
-        const auto& scores = known_[moves] = solver_.scoreMoves(*position);
+        const auto& best = known_[moves] = solver_.bestMoves(*position);
         if (!bookPath_.empty() && position->moves() < BookPlies) {
-            std::ofstream(bookPath_, std::ios::app) << moves << '\t' << formatScores(scores) << '\n';
+            std::string columns;
+            for (const int c : best.columns) columns += static_cast<char>('1' + c);
+            std::ofstream(bookPath_, std::ios::app)
+                << moves << '\t' << best.score << '\t' << columns << '\n';
         }
-        return scores;
+        return best;
     }
 
 private:
-    static constexpr int BookPlies = 10;
+    static constexpr int BookPlies = 12;
+    static constexpr std::size_t TableEntries = 67108859; // early positions want ~600 MB
     std::string bookPath_;
-    std::map<std::string, Scores> known_;
-    solver::Solver solver_;
+    std::map<std::string, solver::Solver::Best> known_;
+    solver::Solver solver_{TableEntries};
 };
 
 int bestScore(const Scores& scores) {
@@ -176,11 +198,7 @@ int referee(const RefereeOptions& options, std::ostream& out, std::ostream& err)
                 if (botToMove) {
                     column = botColumn(bot, *model, state, options.bot.sims, false);
                 } else {
-                    const auto& scores = oracle.scores(moves);
-                    const int best = bestScore(scores);
-                    std::vector<int> choices;
-                    for (int c = 0; c < 7; ++c)
-                        if (scores[c] == best) choices.push_back(c);
+                    const auto& choices = oracle.best(moves).columns;
                     column = choices[std::uniform_int_distribution<std::size_t>(
                         0, choices.size() - 1)(rng)];
                 }

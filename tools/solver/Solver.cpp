@@ -20,6 +20,9 @@ constexpr std::uint64_t Board = Bottom * ((std::uint64_t{1} << H) - 1);
 std::uint64_t topCell(int column) { return std::uint64_t{1} << (H - 1 + column * H1); }
 std::uint64_t bottomCell(int column) { return std::uint64_t{1} << (column * H1); }
 
+// The score of winning with the mover's next stone.
+int winNowScore(const Position& position) { return (Position::Cells + 1 - position.moves()) / 2; }
+
 // Centre columns first: they take part in the most lines.
 constexpr std::array<int, W> ColumnOrder{3, 2, 4, 1, 5, 0, 6};
 
@@ -174,9 +177,9 @@ int Solver::negamax(const Position& position, int alpha, int beta) {
 }
 
 int Solver::solve(const Position& position) {
-    if (position.canWinNext()) return (Position::Cells + 1 - position.moves()) / 2;
+    if (position.canWinNext()) return winNowScore(position);
     int lo = -(Position::Cells - position.moves()) / 2;
-    int hi = (Position::Cells + 1 - position.moves()) / 2;
+    int hi = winNowScore(position);
     while (lo < hi) { // null-window probes, biased toward zero where most scores lie
         int mid = lo + (hi - lo) / 2;
         if (mid <= 0 && lo / 2 < mid)
@@ -197,7 +200,7 @@ std::array<std::optional<int>, Position::Width> Solver::scoreMoves(const Positio
     for (int column = 0; column < W; ++column) {
         if (!position.canPlay(column)) continue;
         if (position.isWinningMove(column)) {
-            scores[column] = (Position::Cells + 1 - position.moves()) / 2;
+            scores[column] = winNowScore(position);
             continue;
         }
         Position child = position;
@@ -209,11 +212,10 @@ std::array<std::optional<int>, Position::Width> Solver::scoreMoves(const Positio
 
 Solver::Best Solver::bestMoves(const Position& position) {
     Best best;
-    const int win = (Position::Cells + 1 - position.moves()) / 2;
     for (int column = 0; column < W; ++column)
-        if (position.canPlay(column) && position.isWinningMove(column)) best.columns.push_back(column);
+        if (position.isWinningMove(column)) best.columns.push_back(column);
     if (!best.columns.empty()) {
-        best.score = win;
+        best.score = winNowScore(position);
         return best;
     }
     best.score = solve(position);
@@ -225,7 +227,7 @@ Solver::Best Solver::bestMoves(const Position& position) {
         if (child.moves() == Position::Cells)
             reaches = best.score == 0;
         else if (child.canWinNext())
-            reaches = -(Position::Cells + 1 - child.moves()) / 2 >= best.score;
+            reaches = -winNowScore(child) >= best.score;
         else // the column reaches the score when the opponent cannot do better than its negation
             reaches = negamax(child, -best.score, -best.score + 1) <= -best.score;
         if (reaches) best.columns.push_back(column);

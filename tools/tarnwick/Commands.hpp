@@ -40,7 +40,7 @@ struct RefereeOptions {
     BotOptions bot;                             // sims 0: the network's own choice, no search
     std::string positions = "bench/positions.tsv"; // "moves<TAB>s1,...,s7" lines
     int games = 0;                              // games against the perfect player, bot first
-    std::string book = "bench/book.tsv";        // remembered scores of early positions
+    std::string book = "bench/book.tsv";        // the perfect player's early choices
 };
 int referee(const RefereeOptions& options, std::ostream& out, std::ostream& err);
 

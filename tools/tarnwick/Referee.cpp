@@ -68,12 +68,11 @@ public:
                 continue;
             }
             const auto position = Position::fromMoves(moves);
-            bool valid = position.has_value();
-            for (const char c : columns) {
-                valid = valid && position->canPlay(c - '1');
-                if (valid) best.columns.push_back(c - '1');
-            }
-            if (valid) known_[moves] = std::move(best);
+            if (!position) continue;
+            for (const char c : columns) best.columns.push_back(c - '1');
+            if (std::all_of(best.columns.begin(), best.columns.end(),
+                            [&](int c) { return position->canPlay(c); }))
+                known_[moves] = std::move(best);
         }
     }
 

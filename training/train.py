@@ -48,6 +48,8 @@ def parse_args(argv):
     g.add_argument("--keep-bonus", type=float, default=3.0, help="soft: logit bonus for moves that keep the outcome")
     g.add_argument("--value-blend", type=float, default=0.0, help="0 = outcome only; a = mix in score/score-scale")
     g.add_argument("--score-scale", type=float, default=21.0)
+    g.add_argument("--child-values", action="store_true",
+                   help="also train the value head on the position after each open column of a line")
     g = p.add_argument_group("data handling")
     g.add_argument("--replay-window", type=int, default=0, help="train on the newest K files only (0 = all)")
     g.add_argument("--holdout", type=float, default=0.05, help="fraction of positions held out")
@@ -97,7 +99,8 @@ def main(argv=None):
         lr_schedule=a.lr_schedule, lr_final=a.lr_final, warmup=a.warmup, value_weight=a.value_weight,
         mirror=not a.no_mirror,
         targets=TargetOptions(policy=a.policy_target, temperature=a.temperature, keep_bonus=a.keep_bonus,
-                              value_blend=a.value_blend, score_scale=a.score_scale),
+                              value_blend=a.value_blend, score_scale=a.score_scale,
+                              child_values=a.child_values),
         replay_window=a.replay_window, holdout=a.holdout, checkpoint_every=a.checkpoint_every,
         eval_every=a.eval_every, log_every=a.log_every, reload_every=a.reload_every,
         export_dir=a.export, export_every=a.export_every, threads=a.threads, seed=a.seed,

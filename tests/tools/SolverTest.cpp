@@ -1,5 +1,10 @@
 #include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <map>
 #include <random>
+#include <set>
+#include <sstream>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -109,6 +114,55 @@ TEST(Solver, KnownPositions) {
             EXPECT_EQ(*scores[c], -18) << "column " << c + 1;
         }
     EXPECT_GT(*scores[3], -18);
+}
+
+// The opening walker: every line's scores are the solver's, every best column of every line is
+// followed (unless it ends the game), and a run given its own output solves nothing again.
+TEST(OpeningTree, FollowsEveryBestColumnAndResumes) {
+    const std::string root = "44423657634652";
+    tarnwick::cli::OpeningOptions options{root, 19, "", 1 << 16};
+    std::ostringstream out, log;
+    ASSERT_EQ(tarnwick::cli::opening(options, out, log), 0);
+    std::map<std::string, std::string> lines;
+    std::istringstream in(out.str());
+    for (std::string line; std::getline(in, line);) {
+        const auto tab = line.find('\t');
+        ASSERT_NE(tab, std::string::npos) << line;
+        lines[line.substr(0, tab)] = line.substr(tab + 1);
+    }
+    ASSERT_TRUE(lines.count(root));
+    Solver solver;
+    std::set<std::uint64_t> keys;
+    for (const auto& [moves, text] : lines) {
+        const auto position = Position::fromMoves(moves);
+        ASSERT_TRUE(position) << moves;
+        EXPECT_LT(position->moves(), 19);
+        EXPECT_TRUE(keys.insert(position->key()).second) << moves << " twice";
+        const auto scores = solver.scoreMoves(*position);
+        EXPECT_EQ(text, tarnwick::cli::formatScores(scores)) << moves;
+        int best = -100;
+        for (const auto& s : scores) best = s ? std::max(best, *s) : best;
+        for (int c = 0; c < Position::Width; ++c) {
+            if (scores[c] != best || position->isWinningMove(c) || position->moves() + 1 >= 19) continue;
+            Position next = *position;
+            next.play(c);
+            const bool listed = std::any_of(lines.begin(), lines.end(), [&](const auto& line) {
+                return Position::fromMoves(line.first)->key() == next.key();
+            });
+            EXPECT_TRUE(listed) << moves << " then column " << c + 1;
+        }
+    }
+    EXPECT_GT(lines.size(), 3u);
+
+    const std::string file = testing::TempDir() + "opening.tsv";
+    std::ofstream(file) << out.str() << "garbage line\n" << root << "\t1,2,3\n";
+    options.known = file;
+    std::ostringstream again;
+    ASSERT_EQ(tarnwick::cli::opening(options, again, log), 0);
+    EXPECT_EQ(again.str(), "");
+    std::remove(file.c_str());
+
+    EXPECT_EQ(tarnwick::cli::opening({"4444444", 10, "", 1 << 10}, again, log), 2);
 }
 
 TEST(Solver, NotationRefusesImpossibleGames) {

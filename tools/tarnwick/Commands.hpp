@@ -1,6 +1,8 @@
 #pragma once
 // The modes of the `tarnwick` command line, each a thin adapter over the library.
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <iosfwd>
 #include <memory>
@@ -35,6 +37,20 @@ struct LabelOptions {
     std::uint64_t seed = 1;
 };
 int label(const LabelOptions& options, std::ostream& out, std::ostream& log);
+// "s1,...,s7" with x for a full column, as the label lines hold them.
+std::string formatScores(const std::array<std::optional<int>, 7>& scores);
+std::optional<std::array<std::optional<int>, 7>> parseScores(const std::string& text); // empty if malformed
+
+struct OpeningOptions {
+    std::string from;        // the tree's root, in the notation
+    std::int64_t plies = 10; // positions with fewer pieces than this are labelled
+    std::string known;       // an earlier run's output: its lines are reused, not solved again
+    std::size_t tableEntries = 67108859; // early positions share most of their subtrees
+};
+// Lines in the label format for every position reached from the root while both sides play
+// only best-scoring columns: what the bot meets when it plays perfectly against a perfect
+// player, shallowest first.
+int opening(const OpeningOptions& options, std::ostream& out, std::ostream& log);
 
 struct RefereeOptions {
     BotOptions bot;                             // sims 0: the network's own choice, no search

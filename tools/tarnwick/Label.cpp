@@ -3,8 +3,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <deque>
+#include <fstream>
 #include <iostream>
+#include <map>
 #include <random>
+#include <set>
 
 #include "tools/solver/Solver.hpp"
 #include "tools/tarnwick/Commands.hpp"
@@ -95,6 +99,59 @@ int label(const LabelOptions& options, std::ostream& out, std::ostream& log) {
         }
     }
     log << "\n";
+    return 0;
+}
+
+
+int opening(const OpeningOptions& options, std::ostream& out, std::ostream& log) {
+    const auto root = Position::fromMoves(options.from);
+    if (!root) {
+        log << "tarnwick opening: \"" << options.from << "\" is not a playable position\n";
+        return 2;
+    }
+    std::map<std::string, std::array<std::optional<int>, Position::Width>> known;
+    if (!options.known.empty()) {
+        std::ifstream in(options.known);
+        std::string line;
+        while (std::getline(in, line)) {
+            const auto tab = line.find('\t');
+            if (tab == std::string::npos) continue;
+            const std::string moves = line.substr(0, tab);
+            const auto position = Position::fromMoves(moves);
+            const auto scores = parseScores(line.substr(tab + 1));
+            if (!position || !scores) continue;
+            bool fits = true; // a score for exactly the open columns
+            for (int c = 0; c < Position::Width; ++c)
+                fits = fits && position->canPlay(c) == (*scores)[c].has_value();
+            if (fits) known[moves] = *scores;
+        }
+    }
+    Solver solver(options.tableEntries);
+    std::deque<std::pair<Position, std::string>> queue{{*root, options.from}};
+    std::set<std::uint64_t> seen{root->key()};
+    const auto start = std::chrono::steady_clock::now();
+    while (!queue.empty()) {
+        auto [position, moves] = queue.front();
+        queue.pop_front();
+        if (position.moves() >= options.plies || position.moves() >= Position::Cells) continue;
+        const auto found = known.find(moves);
+        const auto scores = found != known.end() ? found->second : solver.scoreMoves(position);
+        if (found == known.end()) {
+            out << moves << '\t' << formatScores(scores) << '\n' << std::flush;
+            log << moves << "  " << static_cast<int>(std::chrono::duration<double>(
+                                         std::chrono::steady_clock::now() - start).count())
+                << " s\n";
+        }
+        int best = -1000;
+        for (const auto& s : scores) best = s ? std::max(best, *s) : best;
+        for (int c = 0; c < Position::Width; ++c) {
+            if (scores[c] != best || position.isWinningMove(c)) continue;
+            Position next = position;
+            next.play(c);
+            if (seen.insert(next.key()).second)
+                queue.emplace_back(next, moves + static_cast<char>('1' + c));
+        }
+    }
     return 0;
 }
 

@@ -21,10 +21,6 @@ namespace tarnwick::cli {
 using solver::Position;
 using Scores = std::array<std::optional<int>, Position::Width>;
 
-std::string formatScores(const Scores& scores);
-
-namespace {
-
 std::optional<Scores> parseScores(const std::string& text) {
     Scores scores{};
     std::stringstream in(text);
@@ -44,6 +40,8 @@ std::optional<Scores> parseScores(const std::string& text) {
     if (c != Position::Width) return std::nullopt;
     return scores;
 }
+
+namespace {
 
 // The perfect player's choices, remembered; early positions (slow to solve) are also kept in a
 // book file, one "moves<TAB>score<TAB>best columns" line each, so that later runs find them at

@@ -83,6 +83,15 @@ int main(int argc, char** argv) {
     selfplayData->add_option("--tau", records.tau, "opening moves chosen by sampling")->capture_default_str();
     selfplayData->add_option("--out", records.out, "record file (appended to)")->capture_default_str();
 
+    OpeningOptions openingTree;
+    auto* opening = app.add_subcommand(
+        "opening", "print the perfect-play tree of the opening with the score of every column");
+    opening->add_option("--from", openingTree.from, "the tree's root, e.g. 4 (default: the empty board)");
+    opening->add_option("--plies", openingTree.plies, "label positions with fewer pieces than this")
+        ->capture_default_str();
+    opening->add_option("--known", openingTree.known,
+                        "an earlier run's output, whose lines are reused, not solved again");
+
     std::string solveMoves;
     auto* solve = app.add_subcommand("solve", "print the perfect score of every column");
     solve->add_option("MOVES", solveMoves, "columns played so far, e.g. 4453");
@@ -108,6 +117,7 @@ int main(int argc, char** argv) {
             records.bot = options;
             return tarnwick::cli::selfplayData(records, std::cerr);
         }
+        if (*opening) return tarnwick::cli::opening(openingTree, std::cout, std::cerr);
         if (*solve) return tarnwick::cli::solve(solveMoves, std::cout, std::cerr);
     } catch (const std::exception& error) {
         std::cerr << "tarnwick: " << error.what() << "\n";

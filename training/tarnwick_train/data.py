@@ -33,6 +33,9 @@ class TargetOptions:
                      (win / draw / loss) equals the best move's.
     value_blend: 0 gives the pure outcome of the best move (+1, 0, -1); a > 0 mixes in
                  score / score_scale (clipped), so quick wins count more than slow ones.
+    child_values: every line also yields value-only samples for the positions after each of
+                  its open columns, whose exact values the line's scores already give (their
+                  policy, best and keep are all zero; a finished game is not a sample).
     """
 
     policy: str = "soft"
@@ -40,6 +43,7 @@ class TargetOptions:
     keep_bonus: float = 3.0
     value_blend: float = 0.0
     score_scale: float = 21.0
+    child_values: bool = False
 
 
 class DataError(ValueError):
@@ -75,6 +79,35 @@ class Dataset:
                        self.keep[index])
 
 
+def score_value(score, opts):
+    """A solver score (from the player to move) -> value target in [-1, 1]."""
+    return (1.0 - opts.value_blend) * float(np.sign(score)) + opts.value_blend * float(
+        np.clip(score / opts.score_scale, -1.0, 1.0))
+
+
+def has_policy(data):
+    """Rows that carry a policy target (value-only child samples do not)."""
+    return data.policy.sum(axis=1) > 0
+
+
+def child_samples(pos, scores, opts):
+    """Value-only samples for the positions one move after `pos`: (planes, values)."""
+    win_now = (CELLS + 1 - pos.ply) // 2
+    if pos.ply + 1 >= CELLS:
+        return [], []
+    parent = pos.planes()
+    planes, values = [], []
+    for col, s in enumerate(scores):
+        if s is None or s == win_now:  # full, or the move ends the game
+            continue
+        cell = pos.landing_cell(col)
+        child = parent[::-1].copy()  # the opponent moves next
+        child[1, cell // COLUMNS, cell % COLUMNS] = 1.0
+        planes.append(child)
+        values.append(-score_value(s, opts))
+    return planes, values
+
+
 def solver_targets(scores, opts):
     """scores: 7 entries, int or None for a full column -> (policy over columns [7], value, best, keep)."""
     legal = [i for i, s in enumerate(scores) if s is not None]
@@ -100,9 +133,7 @@ def solver_targets(scores, opts):
     else:
         raise ValueError(f"unknown policy target {opts.policy!r}")
     policy /= policy.sum()
-    value = (1.0 - opts.value_blend) * outcome + opts.value_blend * float(
-        np.clip(best_score / opts.score_scale, -1.0, 1.0))
-    return policy, value, best, keep
+    return policy, score_value(best_score, opts), best, keep
 
 
 def parse_solver_line(line):
@@ -141,6 +172,7 @@ def load_solver_tsv(path, opts=None, strict=False, stats=None):
     stats.setdefault("bad", 0)
     stats.setdefault("lines", 0)
     planes, policy, value, best, keep = [], [], [], [], []
+    child_planes, child_values = [], []
     with open(path, "r", encoding="utf-8", errors="replace") as f:
         text = f.read()
     lines = text.split("\n")
@@ -160,6 +192,10 @@ def load_solver_tsv(path, opts=None, strict=False, stats=None):
             stats["bad"] += 1
             continue
         stats["lines"] += 1
+        if opts.child_values:
+            cp, cv = child_samples(pos, scores, opts)
+            child_planes += cp
+            child_values += cv
         cells = np.array([pos.landing_cell(c) if pos.landing_cell(c) is not None else -1 for c in range(COLUMNS)])
         open_cols = cells >= 0
         pi = np.zeros(CELLS, np.float32)
@@ -177,6 +213,14 @@ def load_solver_tsv(path, opts=None, strict=False, stats=None):
         return Dataset.empty()
     data = Dataset(np.stack(planes), np.stack(policy), np.asarray(value, np.float32), np.stack(best),
                    np.stack(keep))
+    if child_planes:
+        # Children first: a child that is also a labelled line gives way to the full label.
+        n = len(child_planes)
+        children = Dataset(np.stack(child_planes), np.zeros((n, CELLS), np.float32),
+                           np.asarray(child_values, np.float32), np.zeros((n, CELLS), bool),
+                           np.zeros((n, CELLS), bool))
+        data = Dataset.concat([children, data])
+        stats["children"] = stats.get("children", 0) + n
     before = len(data)
     data = dedupe(data)
     stats["duplicates"] = stats.get("duplicates", 0) + before - len(data)
@@ -307,4 +351,4 @@ def dedupe(data):
 
 __all__ = ["TargetOptions", "Dataset", "DataError", "load_solver_tsv", "load_selfplay", "write_selfplay",
            "load_files", "expand_files", "split_holdout", "dedupe", "solver_targets", "parse_solver_line",
-           "position_keys"]
+           "position_keys", "child_samples", "has_policy", "score_value"]

@@ -12,7 +12,7 @@ import torch
 import torch.nn.functional as F
 
 from .board import MIRROR_CELLS, legal_mask_from_planes
-from .data import Dataset, TargetOptions, expand_files, load_files, split_holdout
+from .data import Dataset, TargetOptions, expand_files, has_policy, load_files, split_holdout
 from .export import export_model
 from .model import Architecture, TarnwickNet
 
@@ -76,7 +76,9 @@ def mirror_batch(planes, policy, legal, flip):
 def losses(model, planes, policy, value, legal):
     v, scores = model(planes)
     value_loss = F.mse_loss(v, value)
-    policy_loss = -(policy * masked_log_softmax(scores, legal)).sum(dim=1).mean()
+    # Value-only rows (zero policy) do not dilute the policy loss.
+    rows = (policy.sum(dim=1) > 0).sum().clamp(min=1)
+    policy_loss = -(policy * masked_log_softmax(scores, legal)).sum() / rows
     return value_loss, policy_loss, v, scores
 
 
@@ -166,6 +168,8 @@ class Trainer:
         data = load_files(files, self.cfg.targets, strict=False, stats=stats)
         self.data_signature = sig
         train, heldout = split_holdout(data, self.cfg.holdout)
+        # Held-out figures stay comparable across runs: only fully labelled positions.
+        heldout = heldout.subset(has_policy(heldout))
         if len(train) == 0 and len(self.train) > 0:
             # A file being rewritten can read empty for a moment; keep training on what we had.
             self.log(f"data: {len(files)} file(s) gave no training positions, keeping the previous set")
@@ -176,7 +180,8 @@ class Trainer:
         self._train_t = (torch.as_tensor(self.train.planes), torch.as_tensor(self.train.policy),
                          torch.as_tensor(self.train.value))
         self.log(f"data: {len(files)} file(s), {len(self.train)} training and {len(self.heldout)} held-out "
-                 f"positions ({stats.get('bad', 0)} bad lines skipped, {stats.get('duplicates', 0)} duplicates)")
+                 f"positions ({stats.get('children', 0)} value-only children, {stats.get('bad', 0)} bad lines skipped, "
+                 f"{stats.get('duplicates', 0)} duplicates)")
         return True
 
     # ---- steps --------------------------------------------------------------------------

@@ -6,7 +6,7 @@ import numpy as np
 
 from helpers import random_label_line, random_moves, write_labels
 from tarnwick_train.board import decode, mirror_moves
-from tarnwick_train.data import (DataError, TargetOptions, expand_files, load_files, load_selfplay,
+from tarnwick_train.data import (DataError, TargetOptions, expand_files, has_policy, load_files, load_selfplay,
                                  load_solver_tsv, split_holdout, solver_targets, write_selfplay)
 
 
@@ -89,6 +89,31 @@ class SolverFileTest(unittest.TestCase):
         d = load_solver_tsv(self.path, TargetOptions(policy="best"), strict=True)
         self.assertEqual(len(d), 1)
         self.assertEqual(list(np.flatnonzero(d.policy[0])), [40])
+
+    def test_children_carry_the_exact_value_for_the_opponent(self):
+        # Column 1 wins at once for the first player: no child for it. "444" is also a
+        # labelled line, so its full label replaces its child sample.
+        self.write("121212\t18,-1,0,2,0,-1,-3\n44\t-1,-1,-1,2,-1,-1,-1\n444\t0,0,0,0,0,0,0\n")
+        stats = {}
+        d = load_solver_tsv(self.path, TargetOptions(child_values=True), strict=True, stats=stats)
+        self.assertEqual(stats["children"], 6 + 7 + 7)
+        labelled = has_policy(d)
+        self.assertEqual(labelled.sum(), 3)
+        self.assertEqual(len(d), 3 + 6 + 7 + 7 - 1)
+        self.assertFalse(d.best[~labelled].any() or d.keep[~labelled].any())
+        by_board = {d.planes[i].tobytes(): (d.value[i], labelled[i]) for i in range(len(d))}
+        for parent, scores in (("121212", [18, -1, 0, 2, 0, -1, -3]), ("44", [-1, -1, -1, 2, -1, -1, -1])):
+            for col, score in enumerate(scores):
+                child = parent + str(col + 1)
+                value, is_labelled = by_board.get(decode(child)[0].tobytes(), (None, None))
+                if score == 18:
+                    self.assertIsNone(value, child)
+                elif child == "444":
+                    self.assertTrue(is_labelled)
+                    self.assertEqual(value, 0.0)
+                else:
+                    self.assertFalse(is_labelled, child)
+                    self.assertEqual(value, -np.sign(score), child)
 
 
 class SelfPlayTest(unittest.TestCase):

@@ -9,10 +9,10 @@ import numpy as np
 import torch
 
 from helpers import write_labels
-from tarnwick_train.data import TargetOptions
+from tarnwick_train.data import TargetOptions, has_policy
 from tarnwick_train.export import numpy_forward
 from tarnwick_train.model import Architecture
-from tarnwick_train.trainer import TrainConfig, Trainer
+from tarnwick_train.trainer import TrainConfig, Trainer, losses
 
 import evaluate
 import plot_log
@@ -84,6 +84,21 @@ class TrainerTest(unittest.TestCase):
         after = t.evaluate(data=t.train, legal=t.train_legal)
         self.assertLess(after["loss"], 0.6 * before["loss"])
         self.assertGreater(after["best_acc"], 0.8)
+
+    def test_value_only_rows_leave_the_policy_loss_and_held_out_set_alone(self):
+        t = self.trainer(self.config("children", 2, holdout=0.3, targets=TargetOptions(child_values=True)))
+        t.load_data(force=True)
+        self.assertTrue(has_policy(t.heldout).all())
+        self.assertFalse(has_policy(t.train).all())
+        planes = torch.as_tensor(t.train.planes)
+        policy = torch.as_tensor(t.train.policy)
+        value = torch.as_tensor(t.train.value)
+        legal = t.train_legal
+        rows = torch.as_tensor(has_policy(t.train))
+        t.model.eval()
+        _, with_children, _, _ = losses(t.model, planes, policy, value, legal)
+        _, labelled_only, _, _ = losses(t.model, planes[rows], policy[rows], value[rows], legal[rows])
+        self.assertAlmostEqual(with_children.item(), labelled_only.item(), places=5)
 
     def test_data_reload_picks_up_new_lines(self):
         t = self.trainer(self.config("reload", 2, holdout=0.0))

@@ -52,6 +52,9 @@ def parse_args(argv):
                    help="also train the value head on the position after each open column of a line")
     g = p.add_argument_group("data handling")
     g.add_argument("--replay-window", type=int, default=0, help="train on the newest K files only (0 = all)")
+    g.add_argument("--oversample", nargs="*", default=[],
+                   help="files or glob patterns of few important positions: never held out, repeated")
+    g.add_argument("--oversample-times", type=int, default=20, help="repeats of the --oversample positions")
     g.add_argument("--holdout", type=float, default=0.05, help="fraction of positions held out")
     g.add_argument("--reload-every", type=float, default=0.0, help="seconds between data re-reads (0 = never)")
     g.add_argument("--min-positions", type=int, default=0,
@@ -101,7 +104,8 @@ def main(argv=None):
         targets=TargetOptions(policy=a.policy_target, temperature=a.temperature, keep_bonus=a.keep_bonus,
                               value_blend=a.value_blend, score_scale=a.score_scale,
                               child_values=a.child_values),
-        replay_window=a.replay_window, holdout=a.holdout, checkpoint_every=a.checkpoint_every,
+        replay_window=a.replay_window, oversample=a.oversample, oversample_times=a.oversample_times,
+        holdout=a.holdout, checkpoint_every=a.checkpoint_every,
         eval_every=a.eval_every, log_every=a.log_every, reload_every=a.reload_every,
         export_dir=a.export, export_every=a.export_every, threads=a.threads, seed=a.seed,
         min_positions=a.min_positions, init=a.init)

@@ -36,6 +36,10 @@ class TrainConfig:
     mirror: bool = True
     targets: TargetOptions = field(default_factory=TargetOptions)
     replay_window: int = 0  # newest K data files only; 0 = all
+    # Files (or glob patterns) of few but important positions: never held out, and repeated
+    # `oversample_times` times in the training set.
+    oversample: list = field(default_factory=list)
+    oversample_times: int = 1
     holdout: float = 0.05
     checkpoint_every: int = 500
     eval_every: int = 500
@@ -158,8 +162,9 @@ class Trainer:
     def load_data(self, force=False):
         """(Re)reads the data files when they changed; returns True if new data was loaded."""
         files = expand_files(self.cfg.data, self.cfg.replay_window)
+        extra = [f for f in expand_files(self.cfg.oversample) if f not in files]
         try:
-            sig = self._signature(files)
+            sig = self._signature(files + extra)
         except OSError:  # a file vanished between the glob and the stat
             return False
         if not force and sig == self.data_signature:
@@ -168,6 +173,9 @@ class Trainer:
         data = load_files(files, self.cfg.targets, strict=False, stats=stats)
         self.data_signature = sig
         train, heldout = split_holdout(data, self.cfg.holdout)
+        if extra:
+            boost = load_files(extra, self.cfg.targets, strict=False, stats=stats)
+            train = Dataset.concat([train] + [boost] * max(1, self.cfg.oversample_times))
         # Held-out figures stay comparable across runs: only fully labelled positions.
         heldout = heldout.subset(has_policy(heldout))
         if len(train) == 0 and len(self.train) > 0:
@@ -179,7 +187,7 @@ class Trainer:
         self.held_legal = torch.as_tensor(legal_mask_from_planes(self.heldout.planes))
         self._train_t = (torch.as_tensor(self.train.planes), torch.as_tensor(self.train.policy),
                          torch.as_tensor(self.train.value))
-        self.log(f"data: {len(files)} file(s), {len(self.train)} training and {len(self.heldout)} held-out "
+        self.log(f"data: {len(files) + len(extra)} file(s), {len(self.train)} training and {len(self.heldout)} held-out "
                  f"positions ({stats.get('children', 0)} value-only children, {stats.get('bad', 0)} bad lines skipped, "
                  f"{stats.get('duplicates', 0)} duplicates)")
         return True

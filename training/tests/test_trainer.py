@@ -9,7 +9,7 @@ import numpy as np
 import torch
 
 from helpers import write_labels
-from tarnwick_train.data import TargetOptions, has_policy
+from tarnwick_train.data import TargetOptions, has_policy, load_solver_tsv
 from tarnwick_train.export import numpy_forward
 from tarnwick_train.model import Architecture
 from tarnwick_train.trainer import TrainConfig, Trainer, losses
@@ -99,6 +99,18 @@ class TrainerTest(unittest.TestCase):
         _, with_children, _, _ = losses(t.model, planes, policy, value, legal)
         _, labelled_only, _, _ = losses(t.model, planes[rows], policy[rows], value[rows], legal[rows])
         self.assertAlmostEqual(with_children.item(), labelled_only.item(), places=5)
+
+    def test_oversampled_positions_are_repeated_and_never_held_out(self):
+        extra = os.path.join(self.tmp.name, "opening.tsv")
+        write_labels(extra, np.random.default_rng(12), 30)
+        plain = self.trainer(self.config("plain", 2, holdout=0.5))
+        plain.load_data(force=True)
+        boosted = self.trainer(self.config("boost", 2, holdout=0.5, oversample=[extra], oversample_times=3))
+        boosted.load_data(force=True)
+        added = len(load_solver_tsv(extra))
+        self.assertGreater(added, 20)
+        self.assertEqual(len(boosted.train), len(plain.train) + 3 * added)
+        self.assertEqual(len(boosted.heldout), len(plain.heldout))
 
     def test_data_reload_picks_up_new_lines(self):
         t = self.trainer(self.config("reload", 2, holdout=0.0))

@@ -40,6 +40,13 @@ int label(const LabelOptions& options, std::ostream& out, std::ostream& log);
 // "s1,...,s7" with x for a full column, as the label lines hold them.
 std::string formatScores(const std::array<std::optional<int>, 7>& scores);
 std::optional<std::array<std::optional<int>, 7>> parseScores(const std::string& text); // empty if malformed
+int bestScore(const std::array<std::optional<int>, 7>& scores); // of the open columns
+struct LabelLine {
+    std::string moves;
+    std::array<std::optional<int>, 7> scores;
+};
+// "moves<TAB>s1,...,s7" with a score for exactly the open columns of a playable position.
+std::optional<LabelLine> parseLabelLine(const std::string& line);
 
 struct OpeningOptions {
     std::string from;        // the tree's root, in the notation
@@ -57,6 +64,7 @@ struct RefereeOptions {
     std::string positions = "bench/positions.tsv"; // "moves<TAB>s1,...,s7" lines
     int games = 0;                              // games against the perfect player, bot first
     std::string book = "bench/book.tsv";        // the perfect player's early choices
+    std::string known;                          // label lines whose best columns it takes as given
 };
 int referee(const RefereeOptions& options, std::ostream& out, std::ostream& err);
 

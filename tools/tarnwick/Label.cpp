@@ -103,6 +103,26 @@ int label(const LabelOptions& options, std::ostream& out, std::ostream& log) {
 }
 
 
+int bestScore(const std::array<std::optional<int>, Position::Width>& scores) {
+    int best = -1000;
+    for (const auto& s : scores)
+        if (s) best = std::max(best, *s);
+    return best;
+}
+
+std::optional<LabelLine> parseLabelLine(const std::string& line) {
+    const auto tab = line.find('\t');
+    if (tab == std::string::npos) return std::nullopt;
+    LabelLine label{line.substr(0, tab), {}};
+    const auto position = Position::fromMoves(label.moves);
+    const auto scores = parseScores(line.substr(tab + 1));
+    if (!position || !scores) return std::nullopt;
+    for (int c = 0; c < Position::Width; ++c)
+        if (position->canPlay(c) != (*scores)[c].has_value()) return std::nullopt;
+    label.scores = *scores;
+    return label;
+}
+
 int opening(const OpeningOptions& options, std::ostream& out, std::ostream& log) {
     const auto root = Position::fromMoves(options.from);
     if (!root) {
@@ -112,19 +132,8 @@ int opening(const OpeningOptions& options, std::ostream& out, std::ostream& log)
     std::map<std::string, std::array<std::optional<int>, Position::Width>> known;
     if (!options.known.empty()) {
         std::ifstream in(options.known);
-        std::string line;
-        while (std::getline(in, line)) {
-            const auto tab = line.find('\t');
-            if (tab == std::string::npos) continue;
-            const std::string moves = line.substr(0, tab);
-            const auto position = Position::fromMoves(moves);
-            const auto scores = parseScores(line.substr(tab + 1));
-            if (!position || !scores) continue;
-            bool fits = true; // a score for exactly the open columns
-            for (int c = 0; c < Position::Width; ++c)
-                fits = fits && position->canPlay(c) == (*scores)[c].has_value();
-            if (fits) known[moves] = *scores;
-        }
+        for (std::string line; std::getline(in, line);)
+            if (auto label = parseLabelLine(line)) known[label->moves] = label->scores;
     }
     Solver solver(options.tableEntries);
     std::deque<std::pair<Position, std::string>> queue{{*root, options.from}};
@@ -142,8 +151,7 @@ int opening(const OpeningOptions& options, std::ostream& out, std::ostream& log)
                                          std::chrono::steady_clock::now() - start).count())
                 << " s\n";
         }
-        int best = -1000;
-        for (const auto& s : scores) best = s ? std::max(best, *s) : best;
+        const int best = bestScore(scores);
         for (int c = 0; c < Position::Width; ++c) {
             if (scores[c] != best || position.isWinningMove(c)) continue;
             Position next = position;

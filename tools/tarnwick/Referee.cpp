@@ -48,7 +48,10 @@ namespace {
 // once. A line that does not parse is ignored and solved again.
 class Oracle {
 public:
-    explicit Oracle(std::string bookPath) : bookPath_(std::move(bookPath)) {
+    // `known`: label lines ("moves<TAB>s1,...,s7", as `tarnwick opening` prints them) whose
+    // best columns are taken as they stand.
+    Oracle(std::string bookPath, const std::string& known) : bookPath_(std::move(bookPath)) {
+        readLabels(known);
         std::ifstream in(bookPath_);
         std::string line;
         while (std::getline(in, line)) {
@@ -89,19 +92,25 @@ public:
     }
 
 private:
+    void readLabels(const std::string& path) {
+        if (path.empty()) return;
+        std::ifstream in(path);
+        for (std::string line; std::getline(in, line);) {
+            const auto label = parseLabelLine(line);
+            if (!label) continue;
+            solver::Solver::Best best{bestScore(label->scores), {}};
+            for (int c = 0; c < Position::Width; ++c)
+                if (label->scores[c] == best.score) best.columns.push_back(c);
+            known_[label->moves] = std::move(best);
+        }
+    }
+
     static constexpr int BookPlies = 12;
     static constexpr std::size_t TableEntries = 67108859; // early positions want ~600 MB
     std::string bookPath_;
     std::map<std::string, solver::Solver::Best> known_;
     solver::Solver solver_{TableEntries};
 };
-
-int bestScore(const Scores& scores) {
-    int best = -1000;
-    for (const auto& s : scores)
-        if (s) best = std::max(best, *s);
-    return best;
-}
 
 int sign(int x) { return (x > 0) - (x < 0); }
 
@@ -179,7 +188,7 @@ int referee(const RefereeOptions& options, std::ostream& out, std::ostream& err)
     }
 
     if (options.games > 0) {
-        Oracle oracle(options.book);
+        Oracle oracle(options.book, options.known);
         std::mt19937_64 rng(options.bot.seed.value_or(1));
         int wins = 0, draws = 0, losses = 0;
         for (int game = 0; game < options.games; ++game) {

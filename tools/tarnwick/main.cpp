@@ -57,6 +57,8 @@ int main(int argc, char** argv) {
     referee->add_option("--positions", judging.positions, "position set")->capture_default_str();
     referee->add_option("--games", judging.games, "games against the perfect player, bot first")
         ->capture_default_str();
+    referee->add_option("--known", judging.known,
+                        "label lines (as tarnwick opening prints them) the perfect player need not solve");
     referee->add_option("--book", judging.book, "file of the perfect player's remembered early choices")
         ->capture_default_str();
 

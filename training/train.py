@@ -53,7 +53,8 @@ def parse_args(argv):
     g = p.add_argument_group("data handling")
     g.add_argument("--replay-window", type=int, default=0, help="train on the newest K files only (0 = all)")
     g.add_argument("--oversample", nargs="*", default=[],
-                   help="files or glob patterns of few important positions: never held out, repeated")
+                   help="files or glob patterns of few important positions, each optionally =K: never held out, "
+                        "repeated K (default --oversample-times) times")
     g.add_argument("--oversample-times", type=int, default=20, help="repeats of the --oversample positions")
     g.add_argument("--holdout", type=float, default=0.05, help="fraction of positions held out")
     g.add_argument("--reload-every", type=float, default=0.0, help="seconds between data re-reads (0 = never)")

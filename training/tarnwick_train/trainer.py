@@ -162,7 +162,12 @@ class Trainer:
     def load_data(self, force=False):
         """(Re)reads the data files when they changed; returns True if new data was loaded."""
         files = expand_files(self.cfg.data, self.cfg.replay_window)
-        extra = [f for f in expand_files(self.cfg.oversample) if f not in files]
+        times = {}  # file -> repeats; "PATTERN=K" overrides oversample_times for its files
+        for entry in self.cfg.oversample:
+            pattern, _, k = entry.rpartition("=") if "=" in entry else (entry, "", "")
+            for f in expand_files([pattern]):
+                times[f] = int(k) if k else self.cfg.oversample_times
+        extra = [f for f in times if f not in files]
         try:
             sig = self._signature(files + extra)
         except OSError:  # a file vanished between the glob and the stat
@@ -173,9 +178,9 @@ class Trainer:
         data = load_files(files, self.cfg.targets, strict=False, stats=stats)
         self.data_signature = sig
         train, heldout = split_holdout(data, self.cfg.holdout)
-        if extra:
-            boost = load_files(extra, self.cfg.targets, strict=False, stats=stats)
-            train = Dataset.concat([train] + [boost] * max(1, self.cfg.oversample_times))
+        for f in extra:
+            boost = load_files([f], self.cfg.targets, strict=False, stats=stats)
+            train = Dataset.concat([train] + [boost] * max(1, times[f]))
         # Held-out figures stay comparable across runs: only fully labelled positions.
         heldout = heldout.subset(has_policy(heldout))
         if len(train) == 0 and len(self.train) > 0:

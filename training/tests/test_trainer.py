@@ -111,6 +111,9 @@ class TrainerTest(unittest.TestCase):
         self.assertGreater(added, 20)
         self.assertEqual(len(boosted.train), len(plain.train) + 3 * added)
         self.assertEqual(len(boosted.heldout), len(plain.heldout))
+        once = self.trainer(self.config("once", 2, holdout=0.5, oversample=[extra + "=1"], oversample_times=3))
+        once.load_data(force=True)
+        self.assertEqual(len(once.train), len(plain.train) + added)
 
     def test_data_reload_picks_up_new_lines(self):
         t = self.trainer(self.config("reload", 2, holdout=0.0))

@@ -153,7 +153,14 @@ TEST(Session, BotWins) {
         }
         const auto outcome = session.outcome();
         ASSERT_TRUE(outcome);
-        EXPECT_EQ(outcome->message, botStarts ? "Tavrick wins!" : "User wins!");
+        ASSERT_EQ(outcome->winningPieces.size(), 4u);
+        // Root noise may let the bot block column 0 when the user starts; the message must
+        // name whoever made the line.
+        const bool botLine = outcome->winningPieces.front() % 7 == 6;
+        if (botStarts) {
+            EXPECT_TRUE(botLine) << "the first to stack a column wins it";
+        }
+        EXPECT_EQ(outcome->message, botLine ? "Tavrick wins!" : "User wins!") << botStarts;
     }
 }
 

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "DerivedSources/CoreMLGenerated/version0328/version0328.hpp"
 
@@ -41,6 +42,7 @@ int label(const LabelOptions& options, std::ostream& out, std::ostream& log);
 std::string formatScores(const std::array<std::optional<int>, 7>& scores);
 std::optional<std::array<std::optional<int>, 7>> parseScores(const std::string& text); // empty if malformed
 int bestScore(const std::array<std::optional<int>, 7>& scores); // of the open columns
+std::vector<int> bestColumns(const std::array<std::optional<int>, 7>& scores); // at that score
 struct LabelLine {
     std::string moves;
     std::array<std::optional<int>, 7> scores;

@@ -9,6 +9,8 @@
 #include <map>
 #include <random>
 #include <set>
+#include <sstream>
+#include <vector>
 
 #include "tools/solver/Solver.hpp"
 #include "tools/tarnwick/Commands.hpp"
@@ -39,16 +41,7 @@ int casualColumn(const Position& position, std::mt19937_64& rng) {
 
 int bestColumn(const std::array<std::optional<int>, Position::Width>& scores,
                std::mt19937_64& rng) {
-    int best = -1000;
-    std::vector<int> columns;
-    for (int c = 0; c < 7; ++c) {
-        if (!scores[c]) continue;
-        if (*scores[c] > best) {
-            best = *scores[c];
-            columns.clear();
-        }
-        if (*scores[c] == best) columns.push_back(c);
-    }
+    const auto columns = bestColumns(scores);
     return columns[std::uniform_int_distribution<std::size_t>(0, columns.size() - 1)(rng)];
 }
 
@@ -102,12 +95,39 @@ int label(const LabelOptions& options, std::ostream& out, std::ostream& log) {
     return 0;
 }
 
+std::optional<std::array<std::optional<int>, Position::Width>> parseScores(const std::string& text) {
+    std::array<std::optional<int>, Position::Width> scores{};
+    std::stringstream in(text);
+    std::string item;
+    int c = 0;
+    for (; std::getline(in, item, ','); ++c) {
+        if (c >= Position::Width) return std::nullopt;
+        if (item == "x") continue;
+        try {
+            std::size_t used = 0;
+            scores[c] = std::stoi(item, &used);
+            if (used != item.size()) return std::nullopt;
+        } catch (const std::exception&) {
+            return std::nullopt;
+        }
+    }
+    if (c != Position::Width) return std::nullopt;
+    return scores;
+}
 
 int bestScore(const std::array<std::optional<int>, Position::Width>& scores) {
     int best = -1000;
     for (const auto& s : scores)
         if (s) best = std::max(best, *s);
     return best;
+}
+
+std::vector<int> bestColumns(const std::array<std::optional<int>, Position::Width>& scores) {
+    const int best = bestScore(scores);
+    std::vector<int> columns;
+    for (int c = 0; c < Position::Width; ++c)
+        if (scores[c] == best) columns.push_back(c);
+    return columns;
 }
 
 std::optional<LabelLine> parseLabelLine(const std::string& line) {
@@ -151,9 +171,8 @@ int opening(const OpeningOptions& options, std::ostream& out, std::ostream& log)
                                          std::chrono::steady_clock::now() - start).count())
                 << " s\n";
         }
-        const int best = bestScore(scores);
-        for (int c = 0; c < Position::Width; ++c) {
-            if (scores[c] != best || position.isWinningMove(c)) continue;
+        for (const int c : bestColumns(scores)) {
+            if (position.isWinningMove(c)) continue;
             Position next = position;
             next.play(c);
             if (seen.insert(next.key()).second)

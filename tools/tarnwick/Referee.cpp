@@ -21,26 +21,6 @@ namespace tarnwick::cli {
 using solver::Position;
 using Scores = std::array<std::optional<int>, Position::Width>;
 
-std::optional<Scores> parseScores(const std::string& text) {
-    Scores scores{};
-    std::stringstream in(text);
-    std::string item;
-    int c = 0;
-    for (; std::getline(in, item, ','); ++c) {
-        if (c >= Position::Width) return std::nullopt;
-        if (item == "x") continue;
-        try {
-            std::size_t used = 0;
-            scores[c] = std::stoi(item, &used);
-            if (used != item.size()) return std::nullopt;
-        } catch (const std::exception&) {
-            return std::nullopt;
-        }
-    }
-    if (c != Position::Width) return std::nullopt;
-    return scores;
-}
-
 namespace {
 
 // The perfect player's choices, remembered; early positions (slow to solve) are also kept in a
@@ -98,10 +78,7 @@ private:
         for (std::string line; std::getline(in, line);) {
             const auto label = parseLabelLine(line);
             if (!label) continue;
-            solver::Solver::Best best{bestScore(label->scores), {}};
-            for (int c = 0; c < Position::Width; ++c)
-                if (label->scores[c] == best.score) best.columns.push_back(c);
-            known_[label->moves] = std::move(best);
+            known_[label->moves] = {bestScore(label->scores), bestColumns(label->scores)};
         }
     }
 

@@ -168,6 +168,7 @@ int referee(const RefereeOptions& options, std::ostream& out, std::ostream& err)
         Oracle oracle(options.book, options.known);
         std::mt19937_64 rng(options.bot.seed.value_or(1));
         int wins = 0, draws = 0, losses = 0;
+        std::map<std::size_t, int> slips; // move number of the bot's first move that lets the win go
         for (int game = 0; game < options.games; ++game) {
             ZenfoldAgent bot("referee", 84, 42, std::max<std::int64_t>(1, options.bot.sims),
                              Config::CPUCT);
@@ -175,15 +176,20 @@ int referee(const RefereeOptions& options, std::ostream& out, std::ostream& err)
             auto state = parseMoves("").state;
             std::string moves;
             double result = 0; // for the bot
+            bool slipped = false;
             while (true) {
                 const bool botToMove = moves.size() % 2 == 0;
                 int column;
                 if (botToMove) {
                     column = botColumn(bot, *model, state, options.bot.sims, false);
                 } else {
-                    const auto& choices = oracle.best(moves).columns;
-                    column = choices[std::uniform_int_distribution<std::size_t>(
-                        0, choices.size() - 1)(rng)];
+                    const auto& best = oracle.best(moves);
+                    if (!slipped && best.score >= 0) {
+                        slipped = true;
+                        ++slips[moves.size()];
+                    }
+                    column = best.columns[std::uniform_int_distribution<std::size_t>(
+                        0, best.columns.size() - 1)(rng)];
                 }
                 const auto step = state->take(actionOfColumn(*state, column));
                 moves += static_cast<char>('1' + column);
@@ -203,6 +209,11 @@ int referee(const RefereeOptions& options, std::ostream& out, std::ostream& err)
         err << "\n";
         out << "against the perfect player, bot first, " << options.games << " games: " << wins
             << " wins, " << draws << " draws, " << losses << " losses\n";
+        if (!slips.empty()) {
+            out << "the bot's first move that let the win go, by move number:";
+            for (const auto& [move, count] : slips) out << ' ' << move << ':' << count;
+            out << '\n';
+        }
     }
     return 0;
 }

@@ -3,7 +3,8 @@
 # position of the tree with the first player to move (from ply 4 on), every column that does
 # not score best, followed 7 plies deep (at most to ply 18) with both sides playing best.
 # Search goes down these lines, so the network must value them; the tree alone never shows them.
-# Resumable: a root already in OUT is skipped.  usage: training/subtrees.sh OUT [TREE]
+# Resumable: each subtree is appended whole, and a root already in OUT is skipped.
+# usage (from the checkout's root): training/subtrees.sh OUT [TREE]
 set -e
 cd "$(dirname "$0")/.."
 out=$1
@@ -16,5 +17,7 @@ awk -F'\t' 'length($1) % 2 == 0 && length($1) >= 4 {
 }' "$tree" | while read -r root; do
     grep -q "^$root	" "$out" 2>/dev/null && continue
     plies=$((${#root} + 7)); [ "$plies" -gt 18 ] && plies=18
-    "$tarnwick" opening --from "$root" --plies "$plies" >> "$out"
+    "$tarnwick" opening --from "$root" --plies "$plies" > "$out.part"
+    cat "$out.part" >> "$out"
 done
+rm -f "$out.part"

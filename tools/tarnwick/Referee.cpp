@@ -19,7 +19,6 @@
 namespace tarnwick::cli {
 
 using solver::Position;
-using Scores = std::array<std::optional<int>, Position::Width>;
 
 namespace {
 

@@ -16,6 +16,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from tarnwick_train.data import TargetOptions  # noqa: E402
 from tarnwick_train.model import Architecture  # noqa: E402
+from tarnwick_train.warm import import_model  # noqa: E402
 
 
 def parse_args(argv):
@@ -67,7 +68,7 @@ def parse_args(argv):
     g.add_argument("--export", default="", help="model folder to write (a <name>.mlmodelc path)")
     g.add_argument("--export-every", type=float, default=0.0, help="seconds between exports (0 = at the end)")
     g.add_argument("--export-from", choices=["best", "last"], default="best")
-    g.add_argument("--init", default="", help="a checkpoint (.pt) a new run starts from")
+    g.add_argument("--init", default="", help="a checkpoint (.pt) or an exported .mlmodelc folder a new run starts from")
     g.add_argument("--threads", type=int, default=1)
     g.add_argument("--seed", type=int, default=1)
     return p.parse_args(argv)
@@ -92,6 +93,8 @@ def main(argv=None):
             if v is not None and v != saved[k]:
                 sys.exit(f"error: {ck_path} has {k}={saved[k]}, not {v}; pick another --run")
         arch = Architecture(**saved)
+    elif os.path.isdir(a.init):
+        arch = import_model(a.init).arch
     elif a.init:
         arch = Architecture(**torch.load(a.init, map_location="cpu")["arch"])
     else:

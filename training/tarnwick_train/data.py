@@ -8,6 +8,7 @@ For self-play records, best and keep are both the most visited cells.
 """
 
 import glob
+import gzip
 import os
 import struct
 from dataclasses import dataclass
@@ -173,8 +174,13 @@ def load_solver_tsv(path, opts=None, strict=False, stats=None):
     stats.setdefault("lines", 0)
     planes, policy, value, best, keep = [], [], [], [], []
     child_planes, child_values = [], []
-    with open(path, "r", encoding="utf-8", errors="replace") as f:
-        text = f.read()
+    # Finished label files are kept gzipped in the repository, so a new machine has them.
+    opener = gzip.open if path.endswith(".gz") else open
+    try:
+        with opener(path, "rt", encoding="utf-8", errors="replace") as f:
+            text = f.read()
+    except (EOFError, gzip.BadGzipFile) as e:
+        raise DataError(f"{path}: {e}") from None
     lines = text.split("\n")
     if not text.endswith("\n"):
         tail = lines.pop()  # possibly half-written

@@ -15,6 +15,7 @@ from .board import MIRROR_CELLS, legal_mask_from_planes
 from .data import Dataset, TargetOptions, expand_files, has_policy, load_files, split_holdout
 from .export import export_model
 from .model import Architecture, TarnwickNet
+from .warm import calibrate_bn, import_model
 
 
 @dataclass
@@ -94,6 +95,7 @@ class Trainer:
         self.log_path = os.path.join(config.run_dir, "log.txt")
         self._log_sink = log
         self.stop_requested = False
+        self._calibrate = False
         self.step = 0
         self.best_loss = math.inf
         self.best_step = -1
@@ -109,7 +111,10 @@ class Trainer:
             self._resume()
         else:
             self.model = TarnwickNet(config.arch)
-            if config.init:
+            if os.path.isdir(config.init):
+                self.model = import_model(config.init)
+                self._calibrate = True
+            elif config.init:
                 self.model.load_state_dict(torch.load(config.init, map_location="cpu")["model"])
             self.optimizer = self._make_optimizer()
 
@@ -326,6 +331,11 @@ class Trainer:
             return self.step
         if len(self.train) == 0:
             raise ValueError("no training positions in " + ", ".join(c.data))
+        if self._calibrate:
+            sample = self.rng.choice(len(self.train), size=min(len(self.train), 8192), replace=False)
+            calibrate_bn(self.model, self.train.planes[np.sort(sample)])
+            self._calibrate = False
+            self.log(f"warm start from {c.init}, batch norm calibrated on {len(sample)} positions")
         self.rescore_best()
         self.log(f"training {c.arch} from step {self.step} to {c.steps}, batch {c.batch_size}, "
                  f"{c.optimizer} lr {c.lr} wd {c.weight_decay}, targets {c.targets}")

@@ -1,3 +1,4 @@
+import gzip
 import os
 import tempfile
 import unittest
@@ -83,6 +84,23 @@ class SolverFileTest(unittest.TestCase):
         stats = {}
         self.assertEqual(len(load_solver_tsv(self.path, stats=stats)), 1)
         self.assertEqual(stats["bad"], 0)
+
+    def test_gzipped_labels_read_like_plain_ones_and_a_cut_archive_is_refused(self):
+        text = "4\t0,0,0,0,0,0,0\n44\t0,0,1,0,0,-1,0\n"
+        self.write(text)
+        plain = load_solver_tsv(self.path, strict=True)
+        packed = gzip.compress(text.encode())
+        gz = self.path + ".gz"
+        for data, ok in ((packed, True), (packed[:len(packed) - 6], False)):
+            with open(gz, "wb") as f:
+                f.write(data)
+            if ok:
+                d = load_solver_tsv(gz, strict=True)
+                np.testing.assert_array_equal(d.policy, plain.policy)
+                np.testing.assert_array_equal(d.value, plain.value)
+            else:
+                with self.assertRaises(DataError):
+                    load_files([gz])
 
     def test_repeated_position_keeps_the_last_label(self):
         self.write("12\t0,0,0,1,0,0,0\n12\t0,0,0,0,0,2,0\n")

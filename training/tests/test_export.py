@@ -11,6 +11,7 @@ from helpers import random_moves
 from tarnwick_train.board import decode
 from tarnwick_train.export import ModelFormatError, export_model, load_model_dir, numpy_forward
 from tarnwick_train.model import Architecture, TarnwickNet
+from tarnwick_train.warm import calibrate_bn, import_model
 
 torch.set_num_threads(1)
 
@@ -79,6 +80,29 @@ class ExportTest(unittest.TestCase):
             v1, s1 = numpy_forward(self.dir, planes[7])
             self.assertAlmostEqual(float(v1), float(nv[7]), places=9)
             np.testing.assert_allclose(s1, ns[7], atol=1e-12)
+
+    def test_an_export_imports_back_and_calibrates_without_changing_its_outputs(self):
+        arch = Architecture(blocks=2, filters=8, policy_filters=3, value_filters=2, value_hidden=16)
+        export_model(trained_looking(arch, seed=5), self.dir)
+        planes = random_positions(300, seed=6)
+        nv, ns = numpy_forward(self.dir, planes)
+        model = import_model(self.dir)
+        self.assertEqual(model.arch, arch)
+        for stage in ("imported", "calibrated"):
+            with torch.no_grad():
+                value, scores = model.eval()(torch.as_tensor(planes))
+            np.testing.assert_allclose(value.numpy(), nv, atol=1e-4, rtol=0, err_msg=stage)
+            np.testing.assert_allclose(scores.numpy(), ns, atol=1e-4, rtol=0, err_msg=stage)
+            if stage == "imported":
+                calibrate_bn(model, planes)
+        # Calibrated, training mode normalises by this batch's statistics, which are now the
+        # running ones: the same outputs again, where an uncalibrated import would rescale.
+        with torch.no_grad():
+            value, scores = model.train()(torch.as_tensor(planes))
+        np.testing.assert_allclose(value.numpy(), nv, atol=1e-3, rtol=0)
+        np.testing.assert_allclose(scores.numpy(), ns, atol=1e-3, rtol=0)
+        # The stem's batch norm now holds the real statistics of its input, not the identity.
+        self.assertGreater(float((model.stem.bn.running_var - 1).abs().max()), 1e-2)
 
     def test_files_follow_the_format(self):
         B, F, P, V, H = 3, 8, 3, 2, 16

@@ -1,0 +1,79 @@
+"""Warm start from an exported model folder, when its training checkpoint is gone.
+
+The export has batch norm folded into the convolutions. Unfolding puts each folded bias in
+batch norm's beta; `calibrate_bn` then gives every batch norm the statistics its input has
+on real positions, with gamma and beta chosen so that the eval-mode function is unchanged.
+Training mode normalises by batch statistics, which are then close to those, so the first
+steps continue from the exported network instead of a rescaled one."""
+
+import torch
+
+from .export import load_model_dir
+from .model import Architecture, ConvBN, TarnwickNet
+
+
+def import_model(model_dir):
+    """A `.mlmodelc` folder -> TarnwickNet computing the same function in eval mode."""
+    manifest, t = load_model_dir(model_dir)
+    a = manifest["architecture"]
+    model = TarnwickNet(Architecture(blocks=a["blocks"], filters=a["filters"],
+                                     policy_filters=a["policyFilters"],
+                                     value_filters=a["valueFilters"], value_hidden=a["valueHidden"]))
+    tensor = lambda name: torch.from_numpy(t[name].copy())  # noqa: E731
+
+    def conv(name, cb):
+        cb.conv.weight.data.copy_(tensor(name + ".weight"))
+        cb.bn.weight.data.fill_(1.0)
+        cb.bn.bias.data.copy_(tensor(name + ".bias"))
+        cb.bn.running_mean.zero_()
+        cb.bn.running_var.fill_(1.0 - cb.bn.eps)
+
+    def dense(name, lin):
+        lin.weight.data.copy_(tensor(name + ".weight"))
+        lin.bias.data.copy_(tensor(name + ".bias"))
+
+    conv("stem", model.stem)
+    for i, block in enumerate(model.blocks):
+        conv(f"block{i}.conv1", block.conv1)
+        conv(f"block{i}.conv2", block.conv2)
+    conv("policy.conv", model.policy_conv)
+    dense("policy.fc", model.policy_fc)
+    conv("value.conv", model.value_conv)
+    dense("value.fc1", model.value_fc1)
+    dense("value.fc2", model.value_fc2)
+    return model
+
+
+@torch.no_grad()
+def calibrate_bn(model, planes):
+    """Sets every batch norm's running statistics to those of its input on `planes`
+    ([N, 2, 6, 7]) and rescales gamma and beta to match, leaving eval-mode outputs as they
+    were (up to rounding). In eval mode each batch norm's input depends only on the layers
+    before it, whose outputs do not change, so one pass gives all statistics."""
+    stats = {}
+    hooks = []
+    for m in model.modules():
+        if isinstance(m, ConvBN):
+            def hook(bn, inputs, _out):
+                z = inputs[0].double()
+                stats[bn] = (z.mean(dim=(0, 2, 3)), z.var(dim=(0, 2, 3), unbiased=False))
+            hooks.append(m.bn.register_forward_hook(hook))
+    was_training = model.training
+    model.eval()
+    try:
+        model(torch.as_tensor(planes, dtype=torch.float32))
+    finally:
+        for h in hooks:
+            h.remove()
+        model.train(was_training)
+    for bn, (mean, var) in stats.items():
+        # Current eval function: y = (z - m0) / s0 * g0 + b0; keep it with the new m, v.
+        s0 = torch.sqrt(bn.running_var.double() + bn.eps)
+        g0, b0, m0 = bn.weight.double(), bn.bias.double(), bn.running_mean.double()
+        s = torch.sqrt(var + bn.eps)
+        gamma = g0 * s / s0
+        beta = b0 + g0 * (mean - m0) / s0
+        bn.running_mean.copy_(mean.float())
+        bn.running_var.copy_(var.float())
+        bn.weight.data.copy_(gamma.float())
+        bn.bias.data.copy_(beta.float())

@@ -58,6 +58,23 @@ class TrainerTest(unittest.TestCase):
         with open(os.path.join(self.tmp.name, "split", "log.txt")) as f:
             self.assertIn("finished at step 6", f.read())
 
+    def test_a_run_can_start_from_an_exported_folder(self):
+        # The checkpoint of the run that made an export may be gone; its export is enough.
+        donor = self.trainer(self.config("donor", 4))
+        donor.run(install_signals=False)
+        folder = os.path.join(self.tmp.name, "donor.mlmodelc")
+        donor.export(folder)
+        cfg = self.config("warm", 0, init=folder)
+        warm = self.trainer(cfg)
+        warm.run(install_signals=False)
+        self.assertTrue(any("warm start" in line for line in self.lines))
+        # Step 0 held-out figures are the export's own, so the run does start from it.
+        exported, _ = donor._load_model(donor.best_path)
+        np.testing.assert_allclose(warm.evaluate()["loss"], warm.evaluate(model=exported)["loss"], atol=1e-4)
+        fresh = self.trainer(self.config("fresh", 0))
+        fresh.run(install_signals=False)
+        self.assertGreater(abs(fresh.evaluate()["loss"] - warm.evaluate()["loss"]), 1e-3)
+
     def test_resume_refuses_another_architecture(self):
         self.trainer(self.config("arch", 2)).run(install_signals=False)
         with self.assertRaises(ValueError):

@@ -52,26 +52,28 @@ def expected_tensors(arch):
     return out
 
 
+def named_layers(model):
+    """(file name prefix, module) of a TarnwickNet's layers: ConvBN or Linear, in file order."""
+    yield "stem", model.stem
+    for i, block in enumerate(model.blocks):
+        yield f"block{i}.conv1", block.conv1
+        yield f"block{i}.conv2", block.conv2
+    yield "policy.conv", model.policy_conv
+    yield "policy.fc", model.policy_fc
+    yield "value.conv", model.value_conv
+    yield "value.fc1", model.value_fc1
+    yield "value.fc2", model.value_fc2
+
+
 def model_tensors(model):
     """Folded float64 tensors of a TarnwickNet, keyed by their file names."""
     t = {}
-
-    def conv(name, cb):
-        t[name + ".weight"], t[name + ".bias"] = fold_bn(cb)
-
-    def dense(name, lin):
-        t[name + ".weight"] = lin.weight.detach().double().cpu().numpy()
-        t[name + ".bias"] = lin.bias.detach().double().cpu().numpy()
-
-    conv("stem", model.stem)
-    for i, block in enumerate(model.blocks):
-        conv(f"block{i}.conv1", block.conv1)
-        conv(f"block{i}.conv2", block.conv2)
-    conv("policy.conv", model.policy_conv)
-    dense("policy.fc", model.policy_fc)
-    conv("value.conv", model.value_conv)
-    dense("value.fc1", model.value_fc1)
-    dense("value.fc2", model.value_fc2)
+    for name, layer in named_layers(model):
+        if hasattr(layer, "bn"):
+            t[name + ".weight"], t[name + ".bias"] = fold_bn(layer)
+        else:
+            t[name + ".weight"] = layer.weight.detach().double().cpu().numpy()
+            t[name + ".bias"] = layer.bias.detach().double().cpu().numpy()
     return t
 
 

@@ -8,7 +8,7 @@ steps continue from the exported network instead of a rescaled one."""
 
 import torch
 
-from .export import load_model_dir
+from .export import load_model_dir, named_layers
 from .model import Architecture, ConvBN, TarnwickNet
 
 
@@ -19,28 +19,17 @@ def import_model(model_dir):
     model = TarnwickNet(Architecture(blocks=a["blocks"], filters=a["filters"],
                                      policy_filters=a["policyFilters"],
                                      value_filters=a["valueFilters"], value_hidden=a["valueHidden"]))
-    tensor = lambda name: torch.from_numpy(t[name].copy())  # noqa: E731
-
-    def conv(name, cb):
-        cb.conv.weight.data.copy_(tensor(name + ".weight"))
-        cb.bn.weight.data.fill_(1.0)
-        cb.bn.bias.data.copy_(tensor(name + ".bias"))
-        cb.bn.running_mean.zero_()
-        cb.bn.running_var.fill_(1.0 - cb.bn.eps)
-
-    def dense(name, lin):
-        lin.weight.data.copy_(tensor(name + ".weight"))
-        lin.bias.data.copy_(tensor(name + ".bias"))
-
-    conv("stem", model.stem)
-    for i, block in enumerate(model.blocks):
-        conv(f"block{i}.conv1", block.conv1)
-        conv(f"block{i}.conv2", block.conv2)
-    conv("policy.conv", model.policy_conv)
-    dense("policy.fc", model.policy_fc)
-    conv("value.conv", model.value_conv)
-    dense("value.fc1", model.value_fc1)
-    dense("value.fc2", model.value_fc2)
+    for name, layer in named_layers(model):
+        weight, bias = (torch.from_numpy(t[name + k].copy()) for k in (".weight", ".bias"))
+        if isinstance(layer, ConvBN):
+            layer.conv.weight.data.copy_(weight)
+            layer.bn.weight.data.fill_(1.0)
+            layer.bn.bias.data.copy_(bias)
+            layer.bn.running_mean.zero_()
+            layer.bn.running_var.fill_(1.0 - layer.bn.eps)
+        else:
+            layer.weight.data.copy_(weight)
+            layer.bias.data.copy_(bias)
     return model
 
 

@@ -6,7 +6,8 @@
 #
 #   training/generations.sh FIRST LAST [labelling games per generation (default 4000)]
 #
-# Run state lives in training/runs/gN and the labels in training/data/; a stopped generation
+# Run state lives in training/runs/gN and new labels in training/data/ (with those kept in
+# training/labels/); a stopped generation
 # resumes when the same command is run again. For a trial run elsewhere, set
 # TARNWICK_LABELS (labels folder), TARNWICK_RUNS (runs folder), TARNWICK_TABLE,
 # TARNWICK_PLOT and TARNWICK_STEPS (training steps, default 15000).
@@ -19,7 +20,10 @@ labels="${TARNWICK_LABELS:-training/data}" runs="${TARNWICK_RUNS:-training/runs}
 table="${TARNWICK_TABLE:-docs/generations.tsv}" plot="${TARNWICK_PLOT:-docs/img/generations.png}"
 steps="${TARNWICK_STEPS:-15000}"
 kept="${TARNWICK_KEPT:-Resources/version0328.mlmodelc}"   # the network to beat
-init="${TARNWICK_KEPT_CHECKPOINT:-}"                     # its checkpoint, if any
+init="${TARNWICK_KEPT_CHECKPOINT:-$kept}"                # its checkpoint, or the folder itself
+# The committed labels join the new ones, except in a trial run with its own labels folder.
+committed=()
+[ -n "${TARNWICK_LABELS:-}" ] || committed=("training/labels/*.tsv.gz")
 [ -f "$table" ] || printf 'generation\talone_keeps\talone_best\tsims50_keeps\tsims50_best\telo\telo_low\telo_high\n' >"$table"
 
 referee() { "$bin" referee --model "$1" --sims "$2" --seed 1 | awk '$1 == "all" {gsub("%", ""); print $3 "\t" $4}'; }
@@ -27,7 +31,7 @@ referee() { "$bin" referee --model "$1" --sims "$2" --seed 1 | awk '$1 == "all" 
 for ((g = first; g <= last; g++)); do
     run="g$g" data="$labels/solver-labels-g$g.tsv" model="$runs/g$g/export/version0328.mlmodelc"
     [ -s "$data" ] || "$bin" label --games "$games" --min-ply 8 --max-opening 16 --seed "$((5000 + g))" >"$data"
-    "$py" training/train.py --data "$labels/solver-labels*.tsv" --run "$run" --runs-dir "$runs" \
+    "$py" training/train.py --data "$labels/solver-labels*.tsv" "${committed[@]}" --run "$run" --runs-dir "$runs" \
         ${init:+--init "$init"} --blocks 5 --filters 48 --steps "$steps" --lr 3e-4 \
         --lr-schedule cosine --export "$model"
     alone="$(referee "$model" 0)" searched="$(referee "$model" 50)"

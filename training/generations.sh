@@ -6,9 +6,9 @@
 #
 #   training/generations.sh FIRST LAST [labelling games per generation (default 4000)]
 #
-# Run state lives in training/runs/gN and new labels in training/data/ (with those kept in
-# training/labels/); a stopped generation
-# resumes when the same command is run again. For a trial run elsewhere, set
+# Run state lives in training/runs/gN, new labels in training/data/ (trained on together with
+# those kept in training/labels/); a stopped generation resumes when the same command is run
+# again. For a trial run elsewhere, set
 # TARNWICK_LABELS (labels folder), TARNWICK_RUNS (runs folder), TARNWICK_TABLE,
 # TARNWICK_PLOT and TARNWICK_STEPS (training steps, default 15000).
 set -euo pipefail

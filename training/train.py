@@ -16,7 +16,8 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from tarnwick_train.data import TargetOptions  # noqa: E402
 from tarnwick_train.model import Architecture  # noqa: E402
-from tarnwick_train.warm import import_model  # noqa: E402
+from tarnwick_train.export import load_model_dir  # noqa: E402
+from tarnwick_train.warm import architecture_of  # noqa: E402
 
 
 def parse_args(argv):
@@ -94,7 +95,7 @@ def main(argv=None):
                 sys.exit(f"error: {ck_path} has {k}={saved[k]}, not {v}; pick another --run")
         arch = Architecture(**saved)
     elif os.path.isdir(a.init):
-        arch = import_model(a.init).arch
+        arch = architecture_of(load_model_dir(a.init)[0])
     elif a.init:
         arch = Architecture(**torch.load(a.init, map_location="cpu")["arch"])
     else:

@@ -11,6 +11,7 @@ import glob
 import gzip
 import os
 import struct
+import zlib
 from dataclasses import dataclass
 
 import numpy as np
@@ -179,7 +180,7 @@ def load_solver_tsv(path, opts=None, strict=False, stats=None):
     try:
         with opener(path, "rt", encoding="utf-8", errors="replace") as f:
             text = f.read()
-    except (EOFError, gzip.BadGzipFile) as e:
+    except (EOFError, gzip.BadGzipFile, zlib.error) as e:
         raise DataError(f"{path}: {e}") from None
     lines = text.split("\n")
     if not text.endswith("\n"):

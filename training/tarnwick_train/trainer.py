@@ -110,12 +110,16 @@ class Trainer:
         if os.path.exists(self.checkpoint_path):
             self._resume()
         else:
-            self.model = TarnwickNet(config.arch)
             if os.path.isdir(config.init):
                 self.model = import_model(config.init)
+                # The checkpoint records cfg.arch: a mismatch would save a run that cannot resume.
+                if self.model.arch != config.arch:
+                    raise ValueError(f"{config.init} holds a {self.model.arch} network, not {config.arch}")
                 self._calibrate = True
-            elif config.init:
-                self.model.load_state_dict(torch.load(config.init, map_location="cpu")["model"])
+            else:
+                self.model = TarnwickNet(config.arch)
+                if config.init:
+                    self.model.load_state_dict(torch.load(config.init, map_location="cpu")["model"])
             self.optimizer = self._make_optimizer()
 
     # ---- setup --------------------------------------------------------------------------

@@ -7,18 +7,22 @@ Training mode normalises by batch statistics, which are then close to those, so 
 steps continue from the exported network instead of a rescaled one."""
 
 import torch
+from torch import nn
 
 from .export import load_model_dir, named_layers
 from .model import Architecture, ConvBN, TarnwickNet
 
 
+def architecture_of(manifest):
+    a = manifest["architecture"]
+    return Architecture(blocks=a["blocks"], filters=a["filters"], policy_filters=a["policyFilters"],
+                        value_filters=a["valueFilters"], value_hidden=a["valueHidden"])
+
+
 def import_model(model_dir):
     """A `.mlmodelc` folder -> TarnwickNet computing the same function in eval mode."""
     manifest, t = load_model_dir(model_dir)
-    a = manifest["architecture"]
-    model = TarnwickNet(Architecture(blocks=a["blocks"], filters=a["filters"],
-                                     policy_filters=a["policyFilters"],
-                                     value_filters=a["valueFilters"], value_hidden=a["valueHidden"]))
+    model = TarnwickNet(architecture_of(manifest))
     for name, layer in named_layers(model):
         weight, bias = (torch.from_numpy(t[name + k].copy()) for k in (".weight", ".bias"))
         if isinstance(layer, ConvBN):
@@ -41,12 +45,13 @@ def calibrate_bn(model, planes):
     before it, whose outputs do not change, so one pass gives all statistics."""
     stats = {}
     hooks = []
+    def hook(bn, inputs, _out):
+        z = inputs[0].double()
+        stats[bn] = (z.mean(dim=(0, 2, 3)), z.var(dim=(0, 2, 3), unbiased=False))
+
     for m in model.modules():
-        if isinstance(m, ConvBN):
-            def hook(bn, inputs, _out):
-                z = inputs[0].double()
-                stats[bn] = (z.mean(dim=(0, 2, 3)), z.var(dim=(0, 2, 3), unbiased=False))
-            hooks.append(m.bn.register_forward_hook(hook))
+        if isinstance(m, nn.BatchNorm2d):
+            hooks.append(m.register_forward_hook(hook))
     was_training = model.training
     model.eval()
     try:

@@ -64,6 +64,9 @@ class TrainerTest(unittest.TestCase):
         donor.run(install_signals=False)
         folder = os.path.join(self.tmp.name, "donor.mlmodelc")
         donor.export(folder)
+        other = Architecture(blocks=1, filters=4, policy_filters=2, value_filters=1, value_hidden=16)
+        with self.assertRaises(ValueError):
+            self.trainer(self.config("mismatch", 0, init=folder, arch=other))
         cfg = self.config("warm", 0, init=folder)
         warm = self.trainer(cfg)
         warm.run(install_signals=False)

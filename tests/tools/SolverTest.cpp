@@ -1,4 +1,6 @@
 #include <algorithm>
+#include <array>
+#include <filesystem>
 #include <cstdio>
 #include <fstream>
 #include <map>
@@ -10,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "tools/solver/Solver.hpp"
+#include "tests/support/TestModels.hpp"
 #include "tools/tarnwick/Commands.hpp"
 
 namespace {
@@ -192,3 +195,55 @@ TEST(Elo, EstimateAndInterval) {
 }
 
 } // namespace
+
+// Games of the bot against the perfect player: every line is a position of such a game from the
+// given root, scored by the solver, and every move of the perfect player is a best-scoring one.
+TEST(Label, BotGamesAgainstThePerfectPlayer) {
+    const std::string root = "44423657634652";
+    const auto folder = tarnwick::testing::writeBiasModel(
+        testing::TempDir() + "label-bias.mlmodelc", tarnwick::testing::favourColumn(2, 3.0f), 0.0f);
+    tarnwick::cli::LabelOptions options;
+    options.games = 3;
+    options.minPly = 14;
+    options.botSims = 8;
+    options.model = folder.string();
+    options.book = "";
+    options.from = root;
+    std::ostringstream out, log;
+    ASSERT_EQ(tarnwick::cli::label(options, out, log), 0);
+
+    Solver solver;
+    std::istringstream in(out.str());
+    std::string previous;
+    std::array<std::optional<int>, Position::Width> previousScores{};
+    int lines = 0, perfectMoves = 0;
+    for (std::string line; std::getline(in, line); ++lines) {
+        const auto label = tarnwick::cli::parseLabelLine(line);
+        ASSERT_TRUE(label) << line;
+        ASSERT_EQ(label->moves.rfind(root, 0), 0u) << line;
+        ASSERT_GE(label->moves.size(), 14u) << line;
+        EXPECT_EQ(label->scores, solver.scoreMoves(*Position::fromMoves(label->moves))) << line;
+        // The next position of the same game: the move between them is the player's choice.
+        if (label->moves.size() == previous.size() + 1 && label->moves.rfind(previous, 0) == 0 &&
+            previous.size() % 2 == 1) {
+            const auto best = tarnwick::cli::bestColumns(previousScores);
+            EXPECT_NE(std::find(best.begin(), best.end(), label->moves.back() - '1'), best.end())
+                << line;
+            ++perfectMoves;
+        }
+        previous = label->moves;
+        previousScores = label->scores;
+    }
+    EXPECT_GE(perfectMoves, options.games); // each game has at least one
+
+    // Reproducible from its seed, the bot's noise included.
+    std::ostringstream again;
+    ASSERT_EQ(tarnwick::cli::label(options, again, log), 0);
+    EXPECT_EQ(again.str(), out.str());
+
+    for (const std::string bad : {"4444444", "12121213", "4x"}) {
+        options.from = bad;
+        EXPECT_EQ(tarnwick::cli::label(options, again, log), 2) << bad;
+    }
+    std::filesystem::remove_all(folder);
+}

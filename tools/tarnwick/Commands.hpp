@@ -36,6 +36,13 @@ struct LabelOptions {
     std::int64_t minPly = 4;  // the solver takes over at a ply drawn from [minPly, maxOpening]
     std::int64_t maxOpening = 12;
     std::uint64_t seed = 1;
+    // With botSims > 0 every game is the bot (first, root noise on) against the perfect player,
+    // as in the referee's games, labelled from minPly on; maxOpening does not apply.
+    std::int64_t botSims = 0;
+    std::string model;                 // the bot's network; the shipped one when empty
+    std::string book = "bench/book.tsv"; // the perfect player's remembered early choices
+    std::string known;                 // label lines whose best columns are taken as given
+    std::string from;                  // where the bot's games start, in the notation
 };
 int label(const LabelOptions& options, std::ostream& out, std::ostream& log);
 // "s1,...,s7" with x for a full column, as the label lines hold them.

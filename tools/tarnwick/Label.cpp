@@ -1,5 +1,6 @@
-// Positions from varied play, each with the perfect player's score of every column: the
-// referee's benchmark set and the network's supervised training data.
+// Positions from varied play or from the bot's games against the perfect player, each with the
+// perfect player's score of every column: the referee's benchmark set and the network's
+// supervised training data.
 
 #include <algorithm>
 #include <chrono>
@@ -12,8 +13,13 @@
 #include <sstream>
 #include <vector>
 
+#include "Tarnwick/agents/ZenfoldAgent.hpp"
+#include "Tarnwick/rules/Config.hpp"
+#include "Tarnwick/search/Random.hpp"
 #include "tools/solver/Solver.hpp"
 #include "tools/tarnwick/Commands.hpp"
+#include "tools/tarnwick/Notation.hpp"
+#include "tools/tarnwick/Oracle.hpp"
 
 namespace tarnwick::cli {
 
@@ -45,36 +51,93 @@ int bestColumn(const std::array<std::optional<int>, Position::Width>& scores,
     return columns[std::uniform_int_distribution<std::size_t>(0, columns.size() - 1)(rng)];
 }
 
+using Lines = std::vector<std::pair<std::string, std::string>>;
+
+// A game of varied play: casual opening plies (before the solver is cheap), then best columns
+// spoilt by casual ones at the game's own blunder rate.
+Lines variedGame(const LabelOptions& options, std::int64_t game, Solver& solver,
+                 std::mt19937_64& rng) {
+    static constexpr std::array<double, 4> blunderRates{0.05, 0.15, 0.3, 0.6};
+    const double blunder = blunderRates[static_cast<std::size_t>(game) % blunderRates.size()];
+    const int firstLabelled = static_cast<int>(
+        std::uniform_int_distribution<std::int64_t>(options.minPly, options.maxOpening)(rng));
+    Position position;
+    std::string moves;
+    Lines lines;
+    while (position.moves() < Position::Cells) {
+        int column;
+        if (position.moves() < firstLabelled) {
+            column = casualColumn(position, rng);
+        } else {
+            const auto scores = solver.scoreMoves(position);
+            lines.emplace_back(moves, formatScores(scores));
+            column = std::bernoulli_distribution(blunder)(rng) ? casualColumn(position, rng)
+                                                                : bestColumn(scores, rng);
+        }
+        if (position.isWinningMove(column)) break;
+        position.play(column);
+        moves += static_cast<char>('1' + column);
+    }
+    return lines;
+}
+
+// A game of the bot, first, against the perfect player: the positions its own play reaches,
+// where its slips are.
+Lines botGame(const LabelOptions& options, const std::shared_ptr<version0328>& model,
+              Solver& solver, Oracle& oracle, std::mt19937_64& rng) {
+    ZenfoldAgent bot("label", 84, 42, options.botSims, Config::CPUCT);
+    bot.setModel(model);
+    auto state = parseMoves(options.from).state;
+    Position position = *Position::fromMoves(options.from);
+    std::string moves = options.from;
+    Lines lines;
+    while (position.moves() < Position::Cells) {
+        std::optional<std::array<std::optional<int>, Position::Width>> scores;
+        if (position.moves() >= options.minPly) {
+            scores = solver.scoreMoves(position);
+            lines.emplace_back(moves, formatScores(*scores));
+        }
+        int column;
+        if (moves.size() % 2 == 0) {
+            column = static_cast<int>(bot.act(state, false) % 7);
+        } else if (scores) {
+            column = bestColumn(*scores, rng);
+        } else {
+            const auto& best = oracle.best(moves).columns;
+            column = best[std::uniform_int_distribution<std::size_t>(0, best.size() - 1)(rng)];
+        }
+        if (position.isWinningMove(column)) break;
+        position.play(column);
+        moves += static_cast<char>('1' + column);
+        state = state->take(actionOfColumn(*state, column)).gameState;
+    }
+    return lines;
+}
+
 } // namespace
 
 int label(const LabelOptions& options, std::ostream& out, std::ostream& log) {
     std::mt19937_64 rng(options.seed);
-    Solver solver;
+    Solver solver{67108859}; // the middle game shares much of its subtrees
+    std::shared_ptr<version0328> model;
+    std::optional<Oracle> oracle;
+    if (options.botSims > 0) {
+        const auto parsed = parseMoves(options.from);
+        if (!parsed.state || parsed.state->isEndGame() || !Position::fromMoves(options.from)) {
+            log << "tarnwick label: \"" << options.from << "\" is not a position to play on"
+                << (parsed.error.empty() ? "" : ": " + parsed.error) << "\n";
+            return 2;
+        }
+        model = loadModel(options.model);
+        seedRandom(options.seed);
+        Config::TAU0 = 0;
+        oracle.emplace(options.book, options.known);
+    }
     const auto start = std::chrono::steady_clock::now();
     std::uint64_t written = 0;
-    static constexpr std::array<double, 4> blunderRates{0.05, 0.15, 0.3, 0.6};
     for (std::int64_t game = 0; game < options.games; ++game) {
-        // Each game has its own skill; opening plies before the solver is cheap are casual.
-        const double blunder = blunderRates[game % blunderRates.size()];
-        const int firstLabelled = static_cast<int>(
-            std::uniform_int_distribution<std::int64_t>(options.minPly, options.maxOpening)(rng));
-        Position position;
-        std::string moves;
-        std::vector<std::pair<std::string, std::string>> lines;
-        while (position.moves() < Position::Cells) {
-            int column;
-            if (position.moves() < firstLabelled) {
-                column = casualColumn(position, rng);
-            } else {
-                const auto scores = solver.scoreMoves(position);
-                lines.emplace_back(moves, formatScores(scores));
-                column = std::bernoulli_distribution(blunder)(rng) ? casualColumn(position, rng)
-                                                                    : bestColumn(scores, rng);
-            }
-            if (position.isWinningMove(column)) break;
-            position.play(column);
-            moves += static_cast<char>('1' + column);
-        }
+        auto lines = oracle ? botGame(options, model, solver, *oracle, rng)
+                            : variedGame(options, game, solver, rng);
         if (options.perGame > 0 && lines.size() > static_cast<std::size_t>(options.perGame)) {
             std::shuffle(lines.begin(), lines.end(), rng);
             lines.resize(static_cast<std::size_t>(options.perGame));

@@ -41,7 +41,7 @@ int main(int argc, char** argv) {
 
     LabelOptions labelling;
     auto* label = app.add_subcommand(
-        "label", "print positions from varied play with the perfect score of every column");
+        "label", "print positions from varied play or the bot's games with the perfect score of every column");
     label->add_option("--games", labelling.games, "games to play")->capture_default_str();
     label->add_option("--per-game", labelling.perGame, "positions kept per game (0: all)")
         ->capture_default_str();
@@ -49,6 +49,16 @@ int main(int argc, char** argv) {
     label->add_option("--max-opening", labelling.maxOpening, "latest ply of casual opening play")
         ->capture_default_str();
     label->add_option("--seed", labelling.seed, "seed of the game generator")->capture_default_str();
+    label->add_option("--bot-sims", labelling.botSims,
+                      "play the bot (this many simulations) first against the perfect player; 0: varied play")
+        ->capture_default_str();
+    label->add_option("--model", labelling.model,
+                      "the bot's model folder (default: the shipped version0328.mlmodelc)");
+    label->add_option("--book", labelling.book, "file of the perfect player's remembered early choices")
+        ->capture_default_str();
+    label->add_option("--from", labelling.from, "where the bot's games start (default: the empty board)");
+    label->add_option("--known", labelling.known,
+                      "label lines (as tarnwick opening prints them) the perfect player need not solve");
 
     RefereeOptions judging;
     auto* referee = app.add_subcommand(

@@ -176,7 +176,9 @@ class Trainer:
             pattern, _, k = entry.rpartition("=") if "=" in entry else (entry, "", "")
             for f in expand_files([pattern]):
                 times[f] = int(k) if k else self.cfg.oversample_times
-        extra = [f for f in times if f not in files]
+        # An oversampled file is repeated and never held out, even when --data names it too.
+        files = [f for f in files if f not in times]
+        extra = list(times)
         try:
             sig = self._signature(files + extra)
         except OSError:  # a file vanished between the glob and the stat

@@ -134,6 +134,11 @@ class TrainerTest(unittest.TestCase):
         once = self.trainer(self.config("once", 2, holdout=0.5, oversample=[extra + "=1"], oversample_times=3))
         once.load_data(force=True)
         self.assertEqual(len(once.train), len(plain.train) + added)
+        # Also named by --data (a glob over a folder, say): still repeated, still never held out.
+        both = self.trainer(self.config("both", 2, holdout=0.5, data=[self.data, extra], oversample=[extra + "=3"]))
+        both.load_data(force=True)
+        self.assertEqual(len(both.train), len(plain.train) + 3 * added)
+        self.assertEqual(len(both.heldout), len(plain.heldout))
 
     def test_data_reload_picks_up_new_lines(self):
         t = self.trainer(self.config("reload", 2, holdout=0.0))

@@ -45,10 +45,13 @@ int casualColumn(const Position& position, std::mt19937_64& rng) {
     return std::discrete_distribution<int>(w.begin(), w.end())(rng);
 }
 
+int anyOf(const std::vector<int>& columns, std::mt19937_64& rng) {
+    return columns[std::uniform_int_distribution<std::size_t>(0, columns.size() - 1)(rng)];
+}
+
 int bestColumn(const std::array<std::optional<int>, Position::Width>& scores,
                std::mt19937_64& rng) {
-    const auto columns = bestColumns(scores);
-    return columns[std::uniform_int_distribution<std::size_t>(0, columns.size() - 1)(rng)];
+    return anyOf(bestColumns(scores), rng);
 }
 
 using Lines = std::vector<std::pair<std::string, std::string>>;
@@ -84,11 +87,10 @@ Lines variedGame(const LabelOptions& options, std::int64_t game, Solver& solver,
 // A game of the bot, first, against the perfect player: the positions its own play reaches,
 // where its slips are.
 Lines botGame(const LabelOptions& options, const std::shared_ptr<version0328>& model,
-              Solver& solver, Oracle& oracle, std::mt19937_64& rng) {
+              std::shared_ptr<GameState> state, Position position, Solver& solver,
+              Oracle& oracle, std::mt19937_64& rng) {
     ZenfoldAgent bot("label", 84, 42, options.botSims, Config::CPUCT);
     bot.setModel(model);
-    auto state = parseMoves(options.from).state;
-    Position position = *Position::fromMoves(options.from);
     std::string moves = options.from;
     Lines lines;
     while (position.moves() < Position::Cells) {
@@ -103,8 +105,7 @@ Lines botGame(const LabelOptions& options, const std::shared_ptr<version0328>& m
         } else if (scores) {
             column = bestColumn(*scores, rng);
         } else {
-            const auto& best = oracle.best(moves).columns;
-            column = best[std::uniform_int_distribution<std::size_t>(0, best.size() - 1)(rng)];
+            column = anyOf(oracle.best(moves).columns, rng);
         }
         if (position.isWinningMove(column)) break;
         position.play(column);
@@ -118,12 +119,13 @@ Lines botGame(const LabelOptions& options, const std::shared_ptr<version0328>& m
 
 int label(const LabelOptions& options, std::ostream& out, std::ostream& log) {
     std::mt19937_64 rng(options.seed);
-    Solver solver{67108859}; // the middle game shares much of its subtrees
+    Solver solver;
     std::shared_ptr<version0328> model;
     std::optional<Oracle> oracle;
+    const auto parsed = parseMoves(options.from);
+    const auto root = Position::fromMoves(options.from);
     if (options.botSims > 0) {
-        const auto parsed = parseMoves(options.from);
-        if (!parsed.state || parsed.state->isEndGame() || !Position::fromMoves(options.from)) {
+        if (!parsed.state || parsed.state->isEndGame() || !root) {
             log << "tarnwick label: \"" << options.from << "\" is not a position to play on"
                 << (parsed.error.empty() ? "" : ": " + parsed.error) << "\n";
             return 2;
@@ -136,7 +138,7 @@ int label(const LabelOptions& options, std::ostream& out, std::ostream& log) {
     const auto start = std::chrono::steady_clock::now();
     std::uint64_t written = 0;
     for (std::int64_t game = 0; game < options.games; ++game) {
-        auto lines = oracle ? botGame(options, model, solver, *oracle, rng)
+        auto lines = oracle ? botGame(options, model, parsed.state, *root, solver, *oracle, rng)
                             : variedGame(options, game, solver, rng);
         if (options.perGame > 0 && lines.size() > static_cast<std::size_t>(options.perGame)) {
             std::shuffle(lines.begin(), lines.end(), rng);

@@ -112,7 +112,7 @@ def main(argv=None):
         replay_window=a.replay_window, oversample=a.oversample, oversample_times=a.oversample_times,
         holdout=a.holdout, checkpoint_every=a.checkpoint_every,
         eval_every=a.eval_every, log_every=a.log_every, reload_every=a.reload_every,
-        export_dir=a.export, export_every=a.export_every, threads=a.threads, seed=a.seed,
+        export_dir=a.export, export_every=a.export_every, export_from=a.export_from, threads=a.threads, seed=a.seed,
         min_positions=a.min_positions, init=a.init)
     if not a.data:
         if not a.export:

@@ -48,6 +48,7 @@ class TrainConfig:
     reload_every: float = 0.0  # seconds between data re-reads; 0 = never
     export_dir: str = ""  # "" = no periodic export
     export_every: float = 0.0  # seconds; 0 = only at the end
+    export_from: str = "best"  # "best" held-out checkpoint or "last" step
     threads: int = 1
     seed: int = 1
     min_positions: int = 0  # wait until the data holds this many training positions
@@ -369,11 +370,12 @@ class Trainer:
                     self.rescore_best()
             if c.export_dir and c.export_every > 0 and now - last_export >= c.export_every:
                 last_export = now
-                if self.exported_step != self.best_step or not os.path.exists(c.export_dir):
-                    self.export()
+                wanted = self.best_step if c.export_from == "best" else self.step
+                if self.exported_step != wanted or not os.path.exists(c.export_dir):
+                    self.export(which=c.export_from)
         self.save_checkpoint()
         if c.export_dir:
-            self.export()
+            self.export(which=c.export_from)
         self.log(("stopped" if self.stop_requested else "finished") + f" at step {self.step}")
         return self.step
 

@@ -207,6 +207,13 @@ class CommandLineTest(unittest.TestCase):
             with contextlib.redirect_stdout(io.StringIO()):
                 train_cli.main([*common, "--export", out, "--export-from", "last"])
             numpy_forward(out, np.zeros((2, 6, 7), np.float32))
+            # A training run asked for its last step exports that step, not the best one (steps
+            # 5-6 at a wild learning rate leave the best at step 4 or before).
+            with contextlib.redirect_stdout(io.StringIO()):
+                train_cli.main(["--data", data, *common, "--steps", "6", "--eval-every", "2", "--batch-size", "8",
+                                "--lr", "5", "--warmup", "0", "--export", out, "--export-from", "last"])
+            with open(os.path.join(d, "cli", "log.txt")) as f:
+                self.assertEqual(re.findall(r"exported step (\d+)", f.read())[-1], "6")
             with self.assertRaises(SystemExit):
                 with contextlib.redirect_stdout(io.StringIO()):
                     train_cli.main(["--data", data, *common, "--filters", "16", "--steps", "5"])

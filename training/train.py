@@ -119,7 +119,7 @@ def main(argv=None):
             sys.exit("error: give --data to train or --export DIR to export")
         if not os.path.exists(ck_path):
             sys.exit(f"error: no checkpoint at {ck_path}")
-        Trainer(cfg).export(a.export, which=a.export_from)
+        Trainer(cfg).export(a.export)
         return 0
     try:
         Trainer(cfg).run()

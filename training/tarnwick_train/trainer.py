@@ -299,8 +299,9 @@ class Trainer:
             r = self.evaluate(m)
             self.best_loss = r["loss"] if r else math.inf
 
-    def export(self, out_dir=None, which="best"):
+    def export(self, out_dir=None, which=None):
         out_dir = out_dir or self.cfg.export_dir
+        which = which or self.cfg.export_from
         path = self.best_path if which == "best" and os.path.exists(self.best_path) else None
         if path:
             model, step = self._load_model(path)
@@ -372,10 +373,10 @@ class Trainer:
                 last_export = now
                 wanted = self.best_step if c.export_from == "best" else self.step
                 if self.exported_step != wanted or not os.path.exists(c.export_dir):
-                    self.export(which=c.export_from)
+                    self.export()
         self.save_checkpoint()
         if c.export_dir:
-            self.export(which=c.export_from)
+            self.export()
         self.log(("stopped" if self.stop_requested else "finished") + f" at step {self.step}")
         return self.step
 

@@ -69,7 +69,8 @@ def parse_args(argv):
     g.add_argument("--export", default="", help="model folder to write (a <name>.mlmodelc path)")
     g.add_argument("--export-every", type=float, default=0.0, help="seconds between exports (0 = at the end)")
     g.add_argument("--export-from", choices=["best", "last"], default="best")
-    g.add_argument("--init", default="", help="a checkpoint (.pt) or an exported .mlmodelc folder a new run starts from")
+    g.add_argument("--init", default="", help="a checkpoint (.pt) or an exported .mlmodelc folder a new run starts from; "
+                   "larger --blocks or --filters grow it, keeping what it computes")
     g.add_argument("--threads", type=int, default=1)
     g.add_argument("--seed", type=int, default=1)
     return p.parse_args(argv)
@@ -94,10 +95,13 @@ def main(argv=None):
             if v is not None and v != saved[k]:
                 sys.exit(f"error: {ck_path} has {k}={saved[k]}, not {v}; pick another --run")
         arch = Architecture(**saved)
-    elif os.path.isdir(a.init):
-        arch = architecture_of(load_model_dir(a.init)[0])
     elif a.init:
-        arch = Architecture(**torch.load(a.init, map_location="cpu")["arch"])
+        # A warm start keeps the shape it starts from unless the flags ask to grow it.
+        if os.path.isdir(a.init):
+            arch = architecture_of(load_model_dir(a.init)[0])
+        else:
+            arch = Architecture(**torch.load(a.init, map_location="cpu")["arch"])
+        arch = Architecture(**{**arch.to_dict(), **{k: v for k, v in requested.items() if v is not None}})
     else:
         arch = Architecture(**{k: v for k, v in requested.items() if v is not None})
     cfg = TrainConfig(

@@ -15,7 +15,7 @@ from .board import MIRROR_CELLS, legal_mask_from_planes
 from .data import Dataset, TargetOptions, expand_files, has_policy, load_files, split_holdout
 from .export import export_model
 from .model import Architecture, TarnwickNet
-from .warm import calibrate_bn, import_model
+from .warm import calibrate_bn, grow, import_model
 
 
 @dataclass
@@ -113,14 +113,16 @@ class Trainer:
         else:
             if os.path.isdir(config.init):
                 self.model = import_model(config.init)
-                # The checkpoint records cfg.arch: a mismatch would save a run that cannot resume.
-                if self.model.arch != config.arch:
-                    raise ValueError(f"{config.init} holds a {self.model.arch} network, not {config.arch}")
                 self._calibrate = True
+            elif config.init:
+                saved = torch.load(config.init, map_location="cpu")
+                self.model = TarnwickNet(Architecture(**saved["arch"]))
+                self.model.load_state_dict(saved["model"])
             else:
                 self.model = TarnwickNet(config.arch)
-                if config.init:
-                    self.model.load_state_dict(torch.load(config.init, map_location="cpu")["model"])
+            # The checkpoint records cfg.arch, so the model must have exactly that shape.
+            if self.model.arch != config.arch:
+                self.model = grow(self.model, config.arch)
             self.optimizer = self._make_optimizer()
 
     # ---- setup --------------------------------------------------------------------------

@@ -71,3 +71,46 @@ def calibrate_bn(model, planes):
         bn.running_var.copy_(var.float())
         bn.weight.data.copy_(gamma.float())
         bn.bias.data.copy_(beta.float())
+
+
+@torch.no_grad()
+def grow(model, arch):
+    """A TarnwickNet of the larger `arch` computing the same function as `model` in eval mode:
+    a warm start for a wider or deeper tower. New filters start from a fresh initialisation,
+    but every old output reads them with zero weights until training moves those; new blocks
+    go after the old ones, their last batch norm at gamma 0 and beta 0, so each passes its
+    (non-negative) input through unchanged."""
+    old = model.arch
+    if (arch.blocks < old.blocks or arch.filters < old.filters
+            or (arch.policy_filters, arch.value_filters, arch.value_hidden)
+            != (old.policy_filters, old.value_filters, old.value_hidden)):
+        raise ValueError(f"cannot grow a {old} network into {arch}: only blocks and filters may grow")
+    big = TarnwickNet(arch)
+    f = old.filters
+
+    def embed(dst, src, cout):
+        # Old outputs keep their weights and read new inputs with zero; new outputs keep
+        # their fresh weights.
+        w = dst.conv.weight if isinstance(dst, ConvBN) else dst.weight
+        w[:cout].zero_()
+        src_w = src.conv.weight if isinstance(src, ConvBN) else src.weight
+        w[:cout, :src_w.shape[1]] = src_w
+        if isinstance(dst, ConvBN):
+            for name in ("weight", "bias", "running_mean", "running_var"):
+                getattr(dst.bn, name)[:cout] = getattr(src.bn, name)
+        else:
+            dst.bias.copy_(src.bias)
+
+    embed(big.stem, model.stem, f)
+    for b_old, b_new in zip(model.blocks, big.blocks):
+        embed(b_new.conv1, b_old.conv1, f)
+        embed(b_new.conv2, b_old.conv2, f)
+    for block in list(big.blocks)[old.blocks:]:
+        block.conv2.bn.weight.zero_()
+        block.conv2.bn.bias.zero_()
+    for name in ("policy_conv", "value_conv"):
+        dst, src = getattr(big, name), getattr(model, name)
+        embed(dst, src, src.conv.weight.shape[0])
+    for name in ("policy_fc", "value_fc1", "value_fc2"):
+        getattr(big, name).load_state_dict(getattr(model, name).state_dict())
+    return big

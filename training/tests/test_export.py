@@ -11,7 +11,7 @@ from helpers import random_moves
 from tarnwick_train.board import decode
 from tarnwick_train.export import ModelFormatError, export_model, load_model_dir, numpy_forward
 from tarnwick_train.model import Architecture, TarnwickNet
-from tarnwick_train.warm import calibrate_bn, import_model
+from tarnwick_train.warm import calibrate_bn, grow, import_model
 
 torch.set_num_threads(1)
 
@@ -103,6 +103,33 @@ class ExportTest(unittest.TestCase):
         np.testing.assert_allclose(scores.numpy(), ns, atol=1e-3, rtol=0)
         # The stem's batch norm now holds the real statistics of its input, not the identity.
         self.assertGreater(float((model.stem.bn.running_var - 1).abs().max()), 1e-2)
+
+    def test_a_grown_network_computes_what_it_grew_from_and_can_learn(self):
+        arch = Architecture(blocks=2, filters=8, policy_filters=2, value_filters=1, value_hidden=16)
+        export_model(trained_looking(arch, seed=7), self.dir)
+        planes = random_positions(300, seed=8)
+        nv, ns = numpy_forward(self.dir, planes)
+        big_arch = Architecture(blocks=4, filters=12, policy_filters=2, value_filters=1, value_hidden=16)
+        big = grow(import_model(self.dir), big_arch)
+        self.assertEqual(big.arch, big_arch)
+        calibrate_bn(big, planes)
+        for mode in ("eval", "train"):
+            with torch.no_grad():
+                value, scores = big.train(mode == "train")(torch.as_tensor(planes))
+            np.testing.assert_allclose(value.numpy(), nv, atol=1e-3, rtol=0, err_msg=mode)
+            np.testing.assert_allclose(scores.numpy(), ns, atol=1e-3, rtol=0, err_msg=mode)
+        # The new filters must carry signal, and the zero weights reading them must get a
+        # gradient, or the extra width could never be used.
+        value, scores = big.train()(torch.as_tensor(planes))
+        # Sums over a batch norm's batch have no gradient: weigh the outputs at random.
+        g = torch.Generator().manual_seed(9)
+        ((value * torch.randn(value.shape, generator=g)).sum()
+         + (scores * torch.randn(scores.shape, generator=g)).sum()).backward()
+        self.assertGreater(float(big.blocks[0].conv1.conv.weight.grad[:8, 8:].abs().max()), 0)
+        self.assertGreater(float(big.blocks[3].conv2.bn.weight.grad.abs().max()), 0)
+        for smaller in (Architecture(1, 8, 2, 1, 16), Architecture(2, 6, 2, 1, 16), Architecture(2, 8, 3, 1, 16)):
+            with self.assertRaises(ValueError):
+                grow(import_model(self.dir), smaller)
 
     def test_files_follow_the_format(self):
         B, F, P, V, H = 3, 8, 3, 2, 16

@@ -74,6 +74,12 @@ class TrainerTest(unittest.TestCase):
         # Step 0 held-out figures are the export's own, so the run does start from it.
         exported, _ = donor._load_model(donor.best_path)
         np.testing.assert_allclose(warm.evaluate()["loss"], warm.evaluate(model=exported)["loss"], atol=1e-4)
+        # A wider, deeper tower grown from it starts from the same figures too.
+        grown = self.trainer(self.config("grown", 0, init=folder,
+                                         arch=Architecture(blocks=2, filters=12, value_hidden=16)))
+        grown.run(install_signals=False)
+        self.assertEqual(grown.model.arch.filters, 12)
+        np.testing.assert_allclose(grown.evaluate()["loss"], warm.evaluate()["loss"], atol=1e-4)
         fresh = self.trainer(self.config("fresh", 0))
         fresh.run(install_signals=False)
         self.assertGreater(abs(fresh.evaluate()["loss"] - warm.evaluate()["loss"]), 1e-3)

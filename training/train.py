@@ -95,15 +95,15 @@ def main(argv=None):
             if v is not None and v != saved[k]:
                 sys.exit(f"error: {ck_path} has {k}={saved[k]}, not {v}; pick another --run")
         arch = Architecture(**saved)
-    elif a.init:
+    else:
         # A warm start keeps the shape it starts from unless the flags ask to grow it.
         if os.path.isdir(a.init):
-            arch = architecture_of(load_model_dir(a.init)[0])
+            base = architecture_of(load_model_dir(a.init)[0])
+        elif a.init:
+            base = Architecture(**torch.load(a.init, map_location="cpu")["arch"])
         else:
-            arch = Architecture(**torch.load(a.init, map_location="cpu")["arch"])
-        arch = Architecture(**{**arch.to_dict(), **{k: v for k, v in requested.items() if v is not None}})
-    else:
-        arch = Architecture(**{k: v for k, v in requested.items() if v is not None})
+            base = Architecture()
+        arch = Architecture(**{**base.to_dict(), **{k: v for k, v in requested.items() if v is not None}})
     cfg = TrainConfig(
         data=a.data, run=a.run, runs_dir=a.runs_dir, arch=arch, steps=a.steps, batch_size=a.batch_size,
         optimizer=a.optimizer, lr=a.lr, momentum=a.momentum,

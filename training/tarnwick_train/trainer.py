@@ -115,9 +115,7 @@ class Trainer:
                 self.model = import_model(config.init)
                 self._calibrate = True
             elif config.init:
-                saved = torch.load(config.init, map_location="cpu")
-                self.model = TarnwickNet(Architecture(**saved["arch"]))
-                self.model.load_state_dict(saved["model"])
+                self.model, _ = self._load_model(config.init)
             else:
                 self.model = TarnwickNet(config.arch)
             # The checkpoint records cfg.arch, so the model must have exactly that shape.

@@ -91,15 +91,11 @@ def grow(model, arch):
     def embed(dst, src, cout):
         # Old outputs keep their weights and read new inputs with zero; new outputs keep
         # their fresh weights.
-        w = dst.conv.weight if isinstance(dst, ConvBN) else dst.weight
+        w = dst.conv.weight
         w[:cout].zero_()
-        src_w = src.conv.weight if isinstance(src, ConvBN) else src.weight
-        w[:cout, :src_w.shape[1]] = src_w
-        if isinstance(dst, ConvBN):
-            for name in ("weight", "bias", "running_mean", "running_var"):
-                getattr(dst.bn, name)[:cout] = getattr(src.bn, name)
-        else:
-            dst.bias.copy_(src.bias)
+        w[:cout, :src.conv.weight.shape[1]] = src.conv.weight
+        for name in ("weight", "bias", "running_mean", "running_var"):
+            getattr(dst.bn, name)[:cout] = getattr(src.bn, name)
 
     embed(big.stem, model.stem, f)
     for b_old, b_new in zip(model.blocks, big.blocks):
@@ -108,9 +104,8 @@ def grow(model, arch):
     for block in list(big.blocks)[old.blocks:]:
         block.conv2.bn.weight.zero_()
         block.conv2.bn.bias.zero_()
-    for name in ("policy_conv", "value_conv"):
-        dst, src = getattr(big, name), getattr(model, name)
-        embed(dst, src, src.conv.weight.shape[0])
+    embed(big.policy_conv, model.policy_conv, old.policy_filters)
+    embed(big.value_conv, model.value_conv, old.value_filters)
     for name in ("policy_fc", "value_fc1", "value_fc2"):
         getattr(big, name).load_state_dict(getattr(model, name).state_dict())
     return big

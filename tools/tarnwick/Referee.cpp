@@ -103,6 +103,7 @@ int referee(const RefereeOptions& options, std::ostream& out, std::ostream& err)
         std::mt19937_64 rng(options.bot.seed.value_or(1));
         int wins = 0, draws = 0, losses = 0;
         std::map<std::size_t, int> slips; // move number of the bot's first move that lets the win go
+        std::map<std::string, int> slipPositions; // the positions that move was played from
         for (int game = 0; game < options.games; ++game) {
             ZenfoldAgent bot("referee", 84, 42, std::max<std::int64_t>(1, options.bot.sims),
                              Config::CPUCT);
@@ -121,6 +122,7 @@ int referee(const RefereeOptions& options, std::ostream& out, std::ostream& err)
                     if (!slipped && best.score >= 0) {
                         slipped = true;
                         ++slips[moves.size()];
+                        ++slipPositions[moves.substr(0, moves.size() - 1)];
                     }
                     column = best.columns[std::uniform_int_distribution<std::size_t>(
                         0, best.columns.size() - 1)(rng)];
@@ -146,6 +148,9 @@ int referee(const RefereeOptions& options, std::ostream& out, std::ostream& err)
         if (!slips.empty()) {
             out << "the bot's first move that let the win go, by move number:";
             for (const auto& [move, count] : slips) out << ' ' << move << ':' << count;
+            out << "\nthe positions it was played from, with the number of games:";
+            for (const auto& [line, count] : slipPositions)
+                out << ' ' << (line.empty() ? "\"\"" : line) << ':' << count;
             out << '\n';
         }
     }

@@ -102,8 +102,8 @@ int referee(const RefereeOptions& options, std::ostream& out, std::ostream& err)
         Oracle oracle(options.book, options.known);
         std::mt19937_64 rng(options.bot.seed.value_or(1));
         int wins = 0, draws = 0, losses = 0;
-        std::map<std::size_t, int> slips; // move number of the bot's first move that lets the win go
-        std::map<std::string, int> slipPositions; // the positions that move was played from
+        // The positions the bot's first move that lets the win go was played from.
+        std::map<std::string, int> slipPositions;
         for (int game = 0; game < options.games; ++game) {
             ZenfoldAgent bot("referee", 84, 42, std::max<std::int64_t>(1, options.bot.sims),
                              Config::CPUCT);
@@ -121,7 +121,6 @@ int referee(const RefereeOptions& options, std::ostream& out, std::ostream& err)
                     const auto& best = oracle.best(moves);
                     if (!slipped && best.score >= 0) {
                         slipped = true;
-                        ++slips[moves.size()];
                         ++slipPositions[moves.substr(0, moves.size() - 1)];
                     }
                     column = best.columns[std::uniform_int_distribution<std::size_t>(
@@ -145,7 +144,9 @@ int referee(const RefereeOptions& options, std::ostream& out, std::ostream& err)
         err << "\n";
         out << "against the perfect player, bot first, " << options.games << " games: " << wins
             << " wins, " << draws << " draws, " << losses << " losses\n";
-        if (!slips.empty()) {
+        if (!slipPositions.empty()) {
+            std::map<std::size_t, int> slips; // by move number
+            for (const auto& [line, count] : slipPositions) slips[line.size() + 1] += count;
             out << "the bot's first move that let the win go, by move number:";
             for (const auto& [move, count] : slips) out << ' ' << move << ':' << count;
             out << "\nthe positions it was played from, with the number of games:";

@@ -84,10 +84,14 @@ def manifest_architecture(arch):
 
 
 def export_model(model, out_dir, description="trained by tarnwick_train"):
-    """Writes out_dir (a `<name>.mlmodelc` folder). The folder is built beside the target and
-    swapped in, so a reader never sees half a model."""
-    arch = manifest_architecture(model.arch)
-    tensors = model_tensors(model)
+    """Writes out_dir (a `<name>.mlmodelc` folder) from a network."""
+    return write_model_dir(manifest_architecture(model.arch), model_tensors(model), out_dir,
+                           description)
+
+
+def write_model_dir(arch, tensors, out_dir, description):
+    """Writes out_dir from folded tensors. The folder is built beside the target and swapped
+    in, so a reader never sees half a model."""
     blobs, entries, offset = [], [], 0
     for name, shape in expected_tensors(arch):
         value = tensors[name]

@@ -39,13 +39,13 @@ def average(out_dir, weighted):
 def main(argv):
     if len(argv) < 2:
         sys.exit(__doc__.strip())
-    weighted = []
-    for spec in argv[1:]:
-        model_dir, sep, w = spec.rpartition("=")
-        if not sep:
-            model_dir, w = spec, "1"
-        weighted.append((model_dir, float(w)))
     try:
+        weighted = []
+        for arg in argv[1:]:
+            model_dir, sep, w = arg.rpartition("=")
+            if not sep:
+                model_dir, w = arg, "1"
+            weighted.append((model_dir, float(w)))
         average(argv[0], weighted)
     except (ValueError, OSError) as e:
         sys.exit(f"average.py: {e}")

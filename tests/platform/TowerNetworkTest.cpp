@@ -211,7 +211,11 @@ TEST_P(TowerAgainstReference, Float32AndLeadingBatchDimensionAreAccepted) {
 INSTANTIATE_TEST_SUITE_P(Architectures, TowerAgainstReference,
                          ::testing::Values(TowerArchitecture{2, 8, 2, 2, 16},
                                            TowerArchitecture{0, 3, 1, 1, 4},
-                                           TowerArchitecture{1, 5, 3, 2, 7}),
+                                           TowerArchitecture{1, 5, 3, 2, 7},
+                                           // Wide enough for the vector paths of the
+                                           // convolutions, with a remainder beside them.
+                                           TowerArchitecture{1, 36, 2, 1, 8},
+                                           TowerArchitecture{1, 64, 2, 2, 8}),
                          [](const auto& info) {
                              const auto& a = info.param;
                              return "B" + std::to_string(a.blocks) + "F" +

@@ -159,8 +159,8 @@ WinogradLayer winogradLayer(TowerWeights& w, const std::string& name, std::int64
     return l;
 }
 
-// Left (rows) and right (columns) products with a transform's constant matrices; zero
-// coefficients are skipped, which the compiler resolves once it unrolls the loops.
+// Left (rows) and right (columns) products with a transform's constant matrices, skipping
+// their zero coefficients.
 template <class T, int R, int K, int C>
 void leftMultiply(const float (&m)[R][K], const T (&x)[K][C], T (&y)[R][C]) {
     for (int r = 0; r < R; ++r)

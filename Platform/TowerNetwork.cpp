@@ -110,12 +110,6 @@ template <class In, class Out> void tapProduct(const Matrix& u, const In& v, Out
 // keeps float32 rounding near the direct convolution's. The weights grow by 30/9, yet a
 // single prediction ran fastest with these tiles of the three sizes tried (2x2, 2x4, 3x4).
 template <int Out> struct Axis;
-template <> struct Axis<2> {
-    static constexpr int out = 2, in = 4;
-    static constexpr float bt[in][in] = {{1, 0, -1, 0}, {0, 1, 1, 0}, {0, -1, 1, 0}, {0, 1, 0, -1}};
-    static constexpr double g[in][3] = {{1, 0, 0}, {0.5, 0.5, 0.5}, {0.5, -0.5, 0.5}, {0, 0, 1}};
-    static constexpr float at[out][in] = {{1, 1, 1, 0}, {0, 1, -1, -1}};
-};
 template <> struct Axis<3> {
     static constexpr int out = 3, in = 5;
     static constexpr float bt[in][in] = {

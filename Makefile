@@ -1,10 +1,14 @@
 # The two commands of the README: `make play` and `make test`.
-.PHONY: play test test-release test-asan test-fuzz deps build
+.PHONY: play test test-release test-asan test-fuzz deps deps-hosts build
 
 JOBS ?= $(shell nproc)
 
 deps:
 	@./cmake/install-deps.sh
+
+# What the other hosts' builds and tests need on top (cross compiler, emulator, emscripten, browser).
+deps-hosts:
+	@./cmake/install-deps.sh hosts
 
 build: deps
 	cmake --preset release >/dev/null

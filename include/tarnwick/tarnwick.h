@@ -66,7 +66,7 @@ extern "C" {
 #define TARNWICK_VERSION_MAJOR 0
 #define TARNWICK_VERSION_MINOR 1
 #define TARNWICK_VERSION_PATCH 0
-#define TARNWICK_VERSION_NUMBER                                                                   \
+#define TARNWICK_VERSION_NUMBER                                                                    \
     (TARNWICK_VERSION_MAJOR * 10000 + TARNWICK_VERSION_MINOR * 100 + TARNWICK_VERSION_PATCH)
 /* The model resource format this library reads. */
 #define TARNWICK_MODEL_FORMAT_VERSION 1
@@ -125,8 +125,7 @@ TARNWICK_API tarnwick_status tarnwick_model_load_file(const char* folder_path,
                                                       tarnwick_model** out_model);
 /* Loads a model from its two files' bytes in memory, checked exactly as files are. The bytes
    are copied; the caller keeps ownership of both buffers. */
-TARNWICK_API tarnwick_status tarnwick_model_load_memory(const void* manifest,
-                                                        size_t manifest_size,
+TARNWICK_API tarnwick_status tarnwick_model_load_memory(const void* manifest, size_t manifest_size,
                                                         const void* weights, size_t weights_size,
                                                         tarnwick_model** out_model);
 /* Loads the shipped model from where the library looks for it by default. */
@@ -156,8 +155,7 @@ TARNWICK_API tarnwick_status tarnwick_session_bot_starts(const tarnwick_session*
 
 /* Stores the user's choice of `column` (0..6) for the next move; plays nothing.
    TARNWICK_ILLEGAL_MOVE when the column is full or it is not the user's turn. */
-TARNWICK_API tarnwick_status tarnwick_session_user_play(tarnwick_session* session,
-                                                        int32_t column);
+TARNWICK_API tarnwick_status tarnwick_session_user_play(tarnwick_session* session, int32_t column);
 /* Plays the next move: the user's stored column, or the bot's search result.
    TARNWICK_GAME_OVER after the end; TARNWICK_ILLEGAL_MOVE when it is the user's turn and no
    column has been chosen since the last move. */
@@ -171,13 +169,12 @@ TARNWICK_API tarnwick_status tarnwick_session_next_move(tarnwick_session* sessio
 TARNWICK_API tarnwick_status tarnwick_session_play_moves(tarnwick_session* session,
                                                          const char* moves);
 /* The moves of the match so far in notation, NUL-terminated. */
-TARNWICK_API tarnwick_status tarnwick_session_moves(const tarnwick_session* session,
-                                                    char* buffer, size_t capacity,
-                                                    size_t* out_length);
+TARNWICK_API tarnwick_status tarnwick_session_moves(const tarnwick_session* session, char* buffer,
+                                                    size_t capacity, size_t* out_length);
 
 /* The 42 cells (capacity >= TARNWICK_CELLS). */
-TARNWICK_API tarnwick_status tarnwick_session_board(const tarnwick_session* session,
-                                                    int32_t* cells, size_t capacity);
+TARNWICK_API tarnwick_status tarnwick_session_board(const tarnwick_session* session, int32_t* cells,
+                                                    size_t capacity);
 /* Which player moves next: +1 (the user, or the first bot) or -1 (the bot). */
 TARNWICK_API tarnwick_status tarnwick_session_current_player(const tarnwick_session* session,
                                                              int32_t* out_player);
@@ -195,9 +192,8 @@ TARNWICK_API tarnwick_status tarnwick_session_value(const tarnwick_session* sess
 
 /* The result text ("Tavrick wins!", "User & Tavrick draw!"), NUL-terminated.
    TARNWICK_GAME_NOT_OVER before the end. */
-TARNWICK_API tarnwick_status tarnwick_session_outcome(const tarnwick_session* session,
-                                                      char* buffer, size_t capacity,
-                                                      size_t* out_length);
+TARNWICK_API tarnwick_status tarnwick_session_outcome(const tarnwick_session* session, char* buffer,
+                                                      size_t capacity, size_t* out_length);
 /* The cells of every completed line (none before a win); at most TARNWICK_CELLS. */
 TARNWICK_API tarnwick_status tarnwick_session_winning_cells(const tarnwick_session* session,
                                                             int32_t* cells, size_t capacity,

@@ -38,7 +38,8 @@ Layer convLayer(TowerWeights& w, const std::string& name, std::int64_t out, std:
     Layer l = layer(w, name, out, in * 9);
     Matrix reordered(l.weight.rows(), l.weight.cols());
     for (std::int64_t ch = 0; ch < in; ++ch)
-        for (int k = 0; k < 9; ++k) reordered.col(k * in + ch) = l.weight.col(ch * 9 + k);
+        for (int k = 0; k < 9; ++k)
+            reordered.col(k * in + ch) = l.weight.col(ch * 9 + k);
     l.weight = std::move(reordered);
     return l;
 }
@@ -58,45 +59,98 @@ template <class T> T readAt(const float* p) {
     std::memcpy(&v, p, sizeof v);
     return v;
 }
-template <class T> void writeAt(float* p, T v) { std::memcpy(p, &v, sizeof v); }
+template <class T> void writeAt(float* p, T v) {
+    std::memcpy(p, &v, sizeof v);
+}
 
 // Calls f(Lanes{}, ch) for each whole group of laneCount channels and f(0.0f, ch) for the rest.
 template <class F> void forChannels(Eigen::Index channels, F&& f) {
     Eigen::Index ch = 0;
-    for (; ch + laneCount <= channels; ch += laneCount) f(Lanes{}, ch);
-    for (; ch < channels; ++ch) f(0.0f, ch);
+    for (; ch + laneCount <= channels; ch += laneCount)
+        f(Lanes{}, ch);
+    for (; ch < channels; ++ch)
+        f(0.0f, ch);
 }
 
-// out (rows x n) = u (rows x in) * v (in x n) for rows [row, row + laneCount * Groups): 6 columns at a
-// time held in 6 * Groups registers, so the weights are read once per 6 tiles and never packed.
-template <int Groups, class In, class Out>
-void tapRows(const Matrix& u, const In& v, Out& out, Eigen::Index row) {
-    constexpr int width = 6;
-    const auto inner = u.cols();
-    for (Eigen::Index col = 0; col < v.cols(); col += width) {
-        const int n = static_cast<int>(std::min<Eigen::Index>(width, v.cols() - col));
-        Lanes acc[width][Groups] = {};
-        for (Eigen::Index i = 0; i < inner; ++i) {
-            Lanes w[Groups];
-            for (int g = 0; g < Groups; ++g) w[g] = readAt<Lanes>(u.col(i).data() + row + g * laneCount);
-            for (int t = 0; t < width; ++t) {
-                if (t >= n) break;
-                const float x = v(i, col + t);
-                for (int g = 0; g < Groups; ++g) acc[t][g] += w[g] * x;
-            }
+// Groups of lanes a tap kernel keeps in flight: Groups * (tileWidth + 1) vector registers
+// must fit the register file, 32 with AVX-512 and on AArch64, 16 otherwise.
+#if defined(__AVX512F__) || defined(__aarch64__)
+constexpr int maxGroups = 4;
+#else
+constexpr int maxGroups = 2;
+#endif
+constexpr int tileWidth = 6;
+
+// out (rows x Width) = u (rows x inner) * v (inner x Width) for rows [row, row + laneCount *
+// Groups). Width is a compile-time constant so that the Width * Groups accumulators stay in
+// registers; the weights are read in place once per Width tiles and never packed. Each
+// output sums over the inner index in order, whatever the blocking, so every lane count and
+// width gives the same bits.
+template <int Groups, int Width>
+void tapBlock(const float* u, Eigen::Index uStride, Eigen::Index inner, const float* v,
+              Eigen::Index vStride, float* out, Eigen::Index outStride) {
+    Lanes acc[Width][Groups] = {};
+    for (Eigen::Index i = 0; i < inner; ++i) {
+        Lanes w[Groups];
+        for (int g = 0; g < Groups; ++g)
+            w[g] = readAt<Lanes>(u + i * uStride + g * laneCount);
+        for (int t = 0; t < Width; ++t) {
+            const float x = v[i + t * vStride];
+            for (int g = 0; g < Groups; ++g)
+                acc[t][g] += w[g] * x;
         }
-        for (int t = 0; t < n; ++t)
-            for (int g = 0; g < Groups; ++g) writeAt(&out(row + g * laneCount, col + t), acc[t][g]);
+    }
+    for (int t = 0; t < Width; ++t)
+        for (int g = 0; g < Groups; ++g)
+            writeAt(out + t * outStride + g * laneCount, acc[t][g]);
+}
+
+template <int Groups>
+void tapRows(const float* u, Eigen::Index uStride, Eigen::Index inner, const float* v,
+             Eigen::Index vStride, Eigen::Index n, float* out, Eigen::Index outStride) {
+    Eigen::Index col = 0;
+    for (; col + tileWidth <= n; col += tileWidth)
+        tapBlock<Groups, tileWidth>(u, uStride, inner, v + col * vStride, vStride,
+                                    out + col * outStride, outStride);
+    const float* vRest = v + col * vStride;
+    float* outRest = out + col * outStride;
+    switch (n - col) {
+    case 5:
+        tapBlock<Groups, 5>(u, uStride, inner, vRest, vStride, outRest, outStride);
+        break;
+    case 4:
+        tapBlock<Groups, 4>(u, uStride, inner, vRest, vStride, outRest, outStride);
+        break;
+    case 3:
+        tapBlock<Groups, 3>(u, uStride, inner, vRest, vStride, outRest, outStride);
+        break;
+    case 2:
+        tapBlock<Groups, 2>(u, uStride, inner, vRest, vStride, outRest, outStride);
+        break;
+    case 1:
+        tapBlock<Groups, 1>(u, uStride, inner, vRest, vStride, outRest, outStride);
+        break;
     }
 }
 
 template <class In, class Out> void tapProduct(const Matrix& u, const In& v, Out&& out) {
+    const auto inner = u.cols(), n = v.cols();
+    const auto uStride = u.outerStride(), vStride = v.outerStride(), outStride = out.outerStride();
+    const auto rowsAt = [&](Eigen::Index row) { return u.data() + row; };
     Eigen::Index row = 0;
-    for (; row + 4 * laneCount <= u.rows(); row += 4 * laneCount) tapRows<4>(u, v, out, row);
+    for (; row + maxGroups * laneCount <= u.rows(); row += maxGroups * laneCount)
+        tapRows<maxGroups>(rowsAt(row), uStride, inner, v.data(), vStride, n, out.data() + row,
+                           outStride);
     switch ((u.rows() - row) / laneCount) {
-    case 3: tapRows<3>(u, v, out, row); break;
-    case 2: tapRows<2>(u, v, out, row); break;
-    case 1: tapRows<1>(u, v, out, row); break;
+    case 3:
+        tapRows<3>(rowsAt(row), uStride, inner, v.data(), vStride, n, out.data() + row, outStride);
+        break;
+    case 2:
+        tapRows<2>(rowsAt(row), uStride, inner, v.data(), vStride, n, out.data() + row, outStride);
+        break;
+    case 1:
+        tapRows<1>(rowsAt(row), uStride, inner, v.data(), vStride, n, out.data() + row, outStride);
+        break;
     }
     row += (u.rows() - row) / laneCount * laneCount;
     if (row < u.rows()) out.bottomRows(u.rows() - row).noalias() = u.bottomRows(u.rows() - row) * v;
@@ -112,8 +166,11 @@ template <class In, class Out> void tapProduct(const Matrix& u, const In& v, Out
 template <int Out> struct Axis;
 template <> struct Axis<3> {
     static constexpr int out = 3, in = 5;
-    static constexpr float bt[in][in] = {
-        {2, -1, -2, 1, 0}, {0, -2, -1, 1, 0}, {0, 2, -3, 1, 0}, {0, -1, 0, 1, 0}, {0, 2, -1, -2, 1}};
+    static constexpr float bt[in][in] = {{2, -1, -2, 1, 0},
+                                         {0, -2, -1, 1, 0},
+                                         {0, 2, -3, 1, 0},
+                                         {0, -1, 0, 1, 0},
+                                         {0, 2, -1, -2, 1}};
     static constexpr double g[in][3] = {{0.5, 0, 0},
                                         {-0.5, -0.5, -0.5},
                                         {-1.0 / 6, 1.0 / 6, -1.0 / 6},
@@ -126,9 +183,12 @@ template <> struct Axis<4> {
     static constexpr float bt[in][in] = {{4, 0, -5, 0, 1, 0},  {0, -4, -4, 1, 1, 0},
                                          {0, 4, -4, -1, 1, 0}, {0, -2, -1, 2, 1, 0},
                                          {0, 2, -1, -2, 1, 0}, {0, 4, 0, -5, 0, 1}};
-    static constexpr double g[in][3] = {{1.0 / 4, 0, 0},           {-1.0 / 6, -1.0 / 6, -1.0 / 6},
-                                        {-1.0 / 6, 1.0 / 6, -1.0 / 6}, {1.0 / 24, 1.0 / 12, 1.0 / 6},
-                                        {1.0 / 24, -1.0 / 12, 1.0 / 6}, {0, 0, 1}};
+    static constexpr double g[in][3] = {{1.0 / 4, 0, 0},
+                                        {-1.0 / 6, -1.0 / 6, -1.0 / 6},
+                                        {-1.0 / 6, 1.0 / 6, -1.0 / 6},
+                                        {1.0 / 24, 1.0 / 12, 1.0 / 6},
+                                        {1.0 / 24, -1.0 / 12, 1.0 / 6},
+                                        {0, 0, 1}};
     static constexpr float at[out][in] = {
         {1, 1, 1, 1, 1, 0}, {0, 1, -1, 2, -2, 0}, {0, 1, 1, 4, 4, 0}, {0, 1, -1, 8, -8, 1}};
 };
@@ -148,7 +208,8 @@ WinogradLayer winogradLayer(TowerWeights& w, const std::string& name, std::int64
                             std::int64_t in) {
     const Layer plain = layer(w, name, out, in * 9); // columns (in, kh, kw)
     WinogradLayer l;
-    for (auto& u : l.u) u.resize(out, in);
+    for (auto& u : l.u)
+        u.resize(out, in);
     for (std::int64_t o = 0; o < out; ++o)
         for (std::int64_t i = 0; i < in; ++i)
             for (int a = 0; a < RowAxis::in; ++a)
@@ -214,7 +275,8 @@ struct TowerNetwork::Impl {
                             if (rr < 0 || rr >= rows || cc < 0 || cc >= columns)
                                 std::fill_n(out, channels, 0.0f);
                             else
-                                std::copy_n(input.col(b * cells + rr * columns + cc).data(), channels, out);
+                                std::copy_n(input.col(b * cells + rr * columns + cc).data(),
+                                            channels, out);
                         }
                 }
     }
@@ -238,21 +300,25 @@ struct TowerNetwork::Impl {
                     const float* d[R][C];
                     for (int i = 0; i < R; ++i)
                         for (int j = 0; j < C; ++j) {
-                            const int r = RowAxis::out * tr - 1 + i, c = ColumnAxis::out * tc - 1 + j;
+                            const int r = RowAxis::out * tr - 1 + i,
+                                      c = ColumnAxis::out * tc - 1 + j;
                             const bool on = r >= 0 && r < rows && c >= 0 && c < columns;
-                            d[i][j] = on ? input.col(b * cells + r * columns + c).data() : zeros.data();
+                            d[i][j] =
+                                on ? input.col(b * cells + r * columns + c).data() : zeros.data();
                         }
                     const auto tile = b * tiles + tr * tileColumns + tc;
                     forChannels(channels, [&](auto lane, Eigen::Index ch) {
                         using T = decltype(lane);
                         T x[R][C], t[R][C], v[R][C];
                         for (int i = 0; i < R; ++i)
-                            for (int j = 0; j < C; ++j) x[i][j] = readAt<T>(d[i][j] + ch);
+                            for (int j = 0; j < C; ++j)
+                                x[i][j] = readAt<T>(d[i][j] + ch);
                         leftMultiply(RowAxis::bt, x, t);
                         rightMultiplyTransposed(t, ColumnAxis::bt, v);
                         for (int i = 0; i < R; ++i)
                             for (int j = 0; j < C; ++j)
-                                writeAt(transformed.col((i * C + j) * tileCount + tile).data() + ch, v[i][j]);
+                                writeAt(transformed.col((i * C + j) * tileCount + tile).data() + ch,
+                                        v[i][j]);
                     });
                 }
     }
@@ -271,7 +337,8 @@ struct TowerNetwork::Impl {
                         T m[R][C], s[OR][C], y[OR][OC];
                         for (int i = 0; i < R; ++i)
                             for (int j = 0; j < C; ++j)
-                                m[i][j] = readAt<T>(products.col((i * C + j) * tileCount + tile).data() + ch);
+                                m[i][j] = readAt<T>(
+                                    products.col((i * C + j) * tileCount + tile).data() + ch);
                         leftMultiply(RowAxis::at, m, s);
                         rightMultiplyTransposed(s, ColumnAxis::at, y);
                         const T offset = readAt<T>(bias.data() + ch);
@@ -279,8 +346,10 @@ struct TowerNetwork::Impl {
                             for (int j = 0; j < OC; ++j) {
                                 const int c = OC * tc + j; // past column 7 is outside the board
                                 if (c < columns)
-                                    writeAt(output.col(b * cells + (OR * tr + i) * columns + c).data() + ch,
-                                            y[i][j] + offset);
+                                    writeAt(
+                                        output.col(b * cells + (OR * tr + i) * columns + c).data() +
+                                            ch,
+                                        y[i][j] + offset);
                             }
                     });
                 }
@@ -331,7 +400,8 @@ struct TowerNetwork::Impl {
         hidden = hidden.cwiseMax(0.0f);
         v.noalias() = valueFc2.weight * hidden;
         value.resize(batch);
-        for (Eigen::Index b = 0; b < batch; ++b) value(b) = std::tanh(v(0, b) + valueFc2.bias(0));
+        for (Eigen::Index b = 0; b < batch; ++b)
+            value(b) = std::tanh(v(0, b) + valueFc2.bias(0));
     }
 };
 
@@ -352,7 +422,9 @@ TowerNetwork::TowerNetwork(TowerWeights w) : impl(std::make_unique<Impl>()) {
 
 TowerNetwork::~TowerNetwork() = default;
 
-const TowerArchitecture& TowerNetwork::architecture() const { return impl->arch; }
+const TowerArchitecture& TowerNetwork::architecture() const {
+    return impl->arch;
+}
 
 double TowerNetwork::flopsPerPosition() const {
     const auto& a = impl->arch;
@@ -383,19 +455,22 @@ void loadInput(const MLFeatureProvider& input, Matrix& x, Eigen::Index b) {
     for (int plane = 0; plane < 2; ++plane)
         for (int p = 0; p < cells; ++p) {
             const auto i = static_cast<std::size_t>(plane * cells + p);
-            x(plane, b * cells + p) = type == MLMultiArrayDataType::Double
-                                          ? static_cast<float>(static_cast<const double*>(array->dataPointer())[i])
-                                          : static_cast<const float*>(array->dataPointer())[i];
+            x(plane, b * cells + p) =
+                type == MLMultiArrayDataType::Double
+                    ? static_cast<float>(static_cast<const double*>(array->dataPointer())[i])
+                    : static_cast<const float*>(array->dataPointer())[i];
         }
 }
 
-std::shared_ptr<MLFeatureProvider> outputs(const Matrix& policy, const Vector& value, Eigen::Index b) {
+std::shared_ptr<MLFeatureProvider> outputs(const Matrix& policy, const Vector& value,
+                                           Eigen::Index b) {
     auto output1 = MLMultiArray::create({1}, MLMultiArrayDataType::Double);
     auto output2 = MLMultiArray::create({cells}, MLMultiArrayDataType::Double);
     if (!output1 || !output2) throw MLModelError("prediction: cannot allocate the outputs");
     static_cast<double*>(output1->dataPointer())[0] = value(b);
     auto* scores = static_cast<double*>(output2->dataPointer());
-    for (int i = 0; i < cells; ++i) scores[i] = policy(i, b);
+    for (int i = 0; i < cells; ++i)
+        scores[i] = policy(i, b);
     return std::make_shared<MLDictionaryFeatureProvider>(
         std::map<std::string, std::shared_ptr<MLFeatureValue>>{
             {"output1", MLFeatureValue::featureValueWithMultiArray(output1)},
@@ -428,14 +503,16 @@ std::shared_ptr<MLBatchProvider> TowerNetwork::predictions(const MLBatchProvider
     impl->x.resize(2, cells * batch);
     for (Eigen::Index b = 0; b < batch; ++b) {
         const auto provider = inputs.features(b);
-        if (!provider) throw MLModelError("predictions: batch entry " + std::to_string(b) + " is empty");
+        if (!provider)
+            throw MLModelError("predictions: batch entry " + std::to_string(b) + " is empty");
         loadInput(*provider, impl->x, b);
     }
     Matrix policy;
     Vector value;
     impl->forward(batch, policy, value);
     results.reserve(static_cast<std::size_t>(batch));
-    for (Eigen::Index b = 0; b < batch; ++b) results.push_back(outputs(policy, value, b));
+    for (Eigen::Index b = 0; b < batch; ++b)
+        results.push_back(outputs(policy, value, b));
     return std::make_shared<MLArrayBatchProvider>(std::move(results));
 }
 

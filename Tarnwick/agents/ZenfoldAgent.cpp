@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <stdexcept>
+#include <typeinfo>
 
 #include "Tarnwick/search/Random.hpp"
 
@@ -28,7 +29,8 @@ std::int64_t ZenfoldAgent::act(const std::shared_ptr<GameState>& state, bool sto
         changeRootMCTS(state);
     // A host may write a count below 1; one simulation is the least that expands the root.
     const auto n = std::max<std::int64_t>(1, mctsSimulations);
-    for (std::int64_t i = 1; i <= n; ++i) simulate();
+    for (std::int64_t i = 1; i <= n; ++i)
+        simulate();
     const auto [pi, values] = getActionValues(1);
     return chooseAction(pi, values, stochastic).action;
 }
@@ -48,23 +50,47 @@ void ZenfoldAgent::simulate() {
     mcts->backFill(leaf, evaluation.value, evaluation.breadcums);
 }
 
-ZenfoldAgent::Evaluation ZenfoldAgent::evaluateLeaf(const std::shared_ptr<Node>& leaf,
-                                                    double value, bool done,
-                                                    std::vector<std::shared_ptr<Edge>> breadcrumbs) {
+ZenfoldAgent::Evaluation
+ZenfoldAgent::evaluateLeaf(const std::shared_ptr<Node>& leaf, double value, bool done,
+                           std::vector<std::shared_ptr<Edge>> breadcrumbs) {
     // A finished game is not expanded: its own result is what gets backed up.
     if (done) return {value, std::move(breadcrumbs)};
     const auto [networkValue, probabilites, allowedActions] = predictions(*leaf->state);
     leaf->edges.reserve(allowedActions.size());
+    const auto& state = *leaf->state;
+    // On a plain position a child's key is the leaf's with the mover's piece added, so a
+    // known child is linked without being built; only a new one is made.
+    const bool plain = typeid(state) == typeid(GameState);
+    const auto leafKey = plain ? state.id() : std::string();
+    const auto cells = state.board.size();
     for (const auto action : allowedActions) {
-        const auto successor = leaf->state->take(action).gameState;
-        // The key is built once: a known position is linked, a new one goes in under it.
-        auto key = successor->id();
-        auto found = mcts->tree.find(key);
-        if (found == mcts->tree.end())
-            found = mcts->tree.emplace(std::move(key), std::make_shared<Node>(successor)).first;
-        const auto node = found->second;
+        std::shared_ptr<Node> node;
+        if (plain) {
+            auto key = leafKey;
+            const auto at = static_cast<std::size_t>(action);
+            key[at] = state.playerTurn == 1 ? '1' : '0';
+            key[cells + at] = state.playerTurn == -1 ? '1' : '0';
+            const auto [found, inserted] = mcts->tree.try_emplace(std::move(key));
+            if (inserted) {
+                try {
+                    found->second = std::make_shared<Node>(state.take(action).gameState);
+                } catch (...) {
+                    mcts->tree.erase(found); // no keyless node left behind
+                    throw;
+                }
+            }
+            node = found->second;
+        } else {
+            const auto successor = state.take(action).gameState;
+            // The key is built once: a known position is linked, a new one goes in under it.
+            auto key = successor->id();
+            auto found = mcts->tree.find(key);
+            if (found == mcts->tree.end())
+                found = mcts->tree.emplace(std::move(key), std::make_shared<Node>(successor)).first;
+            node = found->second;
+        }
         leaf->edges.push_back(std::make_shared<Edge>(
-            leaf, node, probabilites[static_cast<std::size_t>(action)], action));
+            leaf, std::move(node), probabilites[static_cast<std::size_t>(action)], action));
     }
     return {networkValue, std::move(breadcrumbs)};
 }
@@ -80,14 +106,16 @@ ZenfoldAgent::Predictions ZenfoldAgent::predictions(const GameState& state) {
     const auto allowedActions = state.allowedActions();
     const auto count = output2 ? output2->count() : 0;
     const auto highest = allowedActions.empty() ? -1 : allowedActions.back();
-    if (!output2 || output2->dataType() != platform::MLMultiArrayDataType::Double || count <= highest)
+    if (!output2 || output2->dataType() != platform::MLMultiArrayDataType::Double ||
+        count <= highest)
         throw FatalError("ZenfoldAgent: the model's \"output2\" must hold one double per action");
 
     const double value = (*output1)[0];
     const auto* raw = static_cast<const double*>(output2->dataPointer());
     std::vector<double> scores(raw, raw + count);
     std::vector<bool> mask(scores.size(), true);
-    for (const auto a : allowedActions) mask[static_cast<std::size_t>(a)] = false;
+    for (const auto a : allowedActions)
+        mask[static_cast<std::size_t>(a)] = false;
     for (std::size_t i = 0; i < scores.size(); ++i)
         if (mask[i]) scores[i] = -100.0;
 
@@ -95,11 +123,14 @@ ZenfoldAgent::Predictions ZenfoldAgent::predictions(const GameState& state) {
     const double top = *std::max_element(scores.begin(), scores.end());
     std::vector<double> probabilites(scores.size());
     double sum = 0.0;
+    // Every masked score is the same, so one exponential serves them all.
+    const double masked = std::exp(-100.0 - top);
     for (std::size_t i = 0; i < scores.size(); ++i) {
-        probabilites[i] = std::exp(scores[i] - top);
+        probabilites[i] = mask[i] ? masked : std::exp(scores[i] - top);
         sum += probabilites[i];
     }
-    for (auto& p : probabilites) p /= sum;
+    for (auto& p : probabilites)
+        p /= sum;
     return {value, std::move(probabilites), allowedActions};
 }
 
@@ -107,7 +138,8 @@ ZenfoldAgent::ActionValues ZenfoldAgent::getActionValues(std::int64_t tau) const
     const auto& edges = mcts->root->edges;
     // Sized to hold every root action even if a caller shrank actionSize.
     std::int64_t size = std::max<std::int64_t>(0, actionSize);
-    for (const auto& edge : edges) size = std::max(size, edge->action + 1);
+    for (const auto& edge : edges)
+        size = std::max(size, edge->action + 1);
     std::vector<double> pi(static_cast<std::size_t>(size), 0.0);
     std::vector<double> values(static_cast<std::size_t>(size), 0.0);
     for (const auto& edge : edges) {
@@ -116,12 +148,15 @@ ZenfoldAgent::ActionValues ZenfoldAgent::getActionValues(std::int64_t tau) const
         values[static_cast<std::size_t>(edge->action)] = edge->stats.Q;
     }
     double sum = 0.0;
-    for (double p : pi) sum += p;
+    for (double p : pi)
+        sum += p;
     if (sum == 0.0) {
         const double share = 1.0 / static_cast<double>(edges.size());
-        for (const auto& edge : edges) pi[static_cast<std::size_t>(edge->action)] = share;
+        for (const auto& edge : edges)
+            pi[static_cast<std::size_t>(edge->action)] = share;
     } else {
-        for (double& p : pi) p /= sum;
+        for (double& p : pi)
+            p /= sum;
     }
     return {std::move(pi), std::move(values)};
 }
@@ -129,8 +164,7 @@ ZenfoldAgent::ActionValues ZenfoldAgent::getActionValues(std::int64_t tau) const
 ZenfoldAgent::Choice ZenfoldAgent::chooseAction(const std::vector<double>& pi,
                                                 const std::vector<double>& values,
                                                 bool stochastic) const {
-    std::optional<std::int64_t> chosen =
-        stochastic ? argmax(multinomial(pi, 1)) : argmax(pi);
+    std::optional<std::int64_t> chosen = stochastic ? argmax(multinomial(pi, 1)) : argmax(pi);
     if (!chosen) {
         if (pi.empty()) throw std::logic_error("ZenfoldAgent: no action to choose from");
         chosen = uniformInt(0, static_cast<std::int64_t>(pi.size()) - 1);

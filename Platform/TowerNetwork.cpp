@@ -84,8 +84,8 @@ constexpr int tileWidth = 6;
 // out (rows x Width) = u (rows x inner) * v (inner x Width) for rows [row, row + laneCount *
 // Groups). Width is a compile-time constant so that the Width * Groups accumulators stay in
 // registers; the weights are read in place once per Width tiles and never packed. Each
-// output sums over the inner index in order, whatever the blocking, so every lane count and
-// width gives the same bits.
+// output sums over the inner index in order whatever the blocking, so the width and the
+// number of groups do not change its bits.
 template <int Groups, int Width>
 void tapBlock(const float* u, Eigen::Index uStride, Eigen::Index inner, const float* v,
               Eigen::Index vStride, float* out, Eigen::Index outStride) {

@@ -38,8 +38,7 @@ Layer convLayer(TowerWeights& w, const std::string& name, std::int64_t out, std:
     Layer l = layer(w, name, out, in * 9);
     Matrix reordered(l.weight.rows(), l.weight.cols());
     for (std::int64_t ch = 0; ch < in; ++ch)
-        for (int k = 0; k < 9; ++k)
-            reordered.col(k * in + ch) = l.weight.col(ch * 9 + k);
+        for (int k = 0; k < 9; ++k) reordered.col(k * in + ch) = l.weight.col(ch * 9 + k);
     l.weight = std::move(reordered);
     return l;
 }
@@ -59,17 +58,13 @@ template <class T> T readAt(const float* p) {
     std::memcpy(&v, p, sizeof v);
     return v;
 }
-template <class T> void writeAt(float* p, T v) {
-    std::memcpy(p, &v, sizeof v);
-}
+template <class T> void writeAt(float* p, T v) { std::memcpy(p, &v, sizeof v); }
 
 // Calls f(Lanes{}, ch) for each whole group of laneCount channels and f(0.0f, ch) for the rest.
 template <class F> void forChannels(Eigen::Index channels, F&& f) {
     Eigen::Index ch = 0;
-    for (; ch + laneCount <= channels; ch += laneCount)
-        f(Lanes{}, ch);
-    for (; ch < channels; ++ch)
-        f(0.0f, ch);
+    for (; ch + laneCount <= channels; ch += laneCount) f(Lanes{}, ch);
+    for (; ch < channels; ++ch) f(0.0f, ch);
 }
 
 // Groups of lanes a tap kernel keeps in flight: Groups * (tileWidth + 1) vector registers
@@ -166,11 +161,8 @@ template <class In, class Out> void tapProduct(const Matrix& u, const In& v, Out
 template <int Out> struct Axis;
 template <> struct Axis<3> {
     static constexpr int out = 3, in = 5;
-    static constexpr float bt[in][in] = {{2, -1, -2, 1, 0},
-                                         {0, -2, -1, 1, 0},
-                                         {0, 2, -3, 1, 0},
-                                         {0, -1, 0, 1, 0},
-                                         {0, 2, -1, -2, 1}};
+    static constexpr float bt[in][in] = {
+        {2, -1, -2, 1, 0}, {0, -2, -1, 1, 0}, {0, 2, -3, 1, 0}, {0, -1, 0, 1, 0}, {0, 2, -1, -2, 1}};
     static constexpr double g[in][3] = {{0.5, 0, 0},
                                         {-0.5, -0.5, -0.5},
                                         {-1.0 / 6, 1.0 / 6, -1.0 / 6},
@@ -183,12 +175,9 @@ template <> struct Axis<4> {
     static constexpr float bt[in][in] = {{4, 0, -5, 0, 1, 0},  {0, -4, -4, 1, 1, 0},
                                          {0, 4, -4, -1, 1, 0}, {0, -2, -1, 2, 1, 0},
                                          {0, 2, -1, -2, 1, 0}, {0, 4, 0, -5, 0, 1}};
-    static constexpr double g[in][3] = {{1.0 / 4, 0, 0},
-                                        {-1.0 / 6, -1.0 / 6, -1.0 / 6},
-                                        {-1.0 / 6, 1.0 / 6, -1.0 / 6},
-                                        {1.0 / 24, 1.0 / 12, 1.0 / 6},
-                                        {1.0 / 24, -1.0 / 12, 1.0 / 6},
-                                        {0, 0, 1}};
+    static constexpr double g[in][3] = {{1.0 / 4, 0, 0},           {-1.0 / 6, -1.0 / 6, -1.0 / 6},
+                                        {-1.0 / 6, 1.0 / 6, -1.0 / 6}, {1.0 / 24, 1.0 / 12, 1.0 / 6},
+                                        {1.0 / 24, -1.0 / 12, 1.0 / 6}, {0, 0, 1}};
     static constexpr float at[out][in] = {
         {1, 1, 1, 1, 1, 0}, {0, 1, -1, 2, -2, 0}, {0, 1, 1, 4, 4, 0}, {0, 1, -1, 8, -8, 1}};
 };
@@ -208,8 +197,7 @@ WinogradLayer winogradLayer(TowerWeights& w, const std::string& name, std::int64
                             std::int64_t in) {
     const Layer plain = layer(w, name, out, in * 9); // columns (in, kh, kw)
     WinogradLayer l;
-    for (auto& u : l.u)
-        u.resize(out, in);
+    for (auto& u : l.u) u.resize(out, in);
     for (std::int64_t o = 0; o < out; ++o)
         for (std::int64_t i = 0; i < in; ++i)
             for (int a = 0; a < RowAxis::in; ++a)
@@ -275,8 +263,7 @@ struct TowerNetwork::Impl {
                             if (rr < 0 || rr >= rows || cc < 0 || cc >= columns)
                                 std::fill_n(out, channels, 0.0f);
                             else
-                                std::copy_n(input.col(b * cells + rr * columns + cc).data(),
-                                            channels, out);
+                                std::copy_n(input.col(b * cells + rr * columns + cc).data(), channels, out);
                         }
                 }
     }
@@ -300,25 +287,21 @@ struct TowerNetwork::Impl {
                     const float* d[R][C];
                     for (int i = 0; i < R; ++i)
                         for (int j = 0; j < C; ++j) {
-                            const int r = RowAxis::out * tr - 1 + i,
-                                      c = ColumnAxis::out * tc - 1 + j;
+                            const int r = RowAxis::out * tr - 1 + i, c = ColumnAxis::out * tc - 1 + j;
                             const bool on = r >= 0 && r < rows && c >= 0 && c < columns;
-                            d[i][j] =
-                                on ? input.col(b * cells + r * columns + c).data() : zeros.data();
+                            d[i][j] = on ? input.col(b * cells + r * columns + c).data() : zeros.data();
                         }
                     const auto tile = b * tiles + tr * tileColumns + tc;
                     forChannels(channels, [&](auto lane, Eigen::Index ch) {
                         using T = decltype(lane);
                         T x[R][C], t[R][C], v[R][C];
                         for (int i = 0; i < R; ++i)
-                            for (int j = 0; j < C; ++j)
-                                x[i][j] = readAt<T>(d[i][j] + ch);
+                            for (int j = 0; j < C; ++j) x[i][j] = readAt<T>(d[i][j] + ch);
                         leftMultiply(RowAxis::bt, x, t);
                         rightMultiplyTransposed(t, ColumnAxis::bt, v);
                         for (int i = 0; i < R; ++i)
                             for (int j = 0; j < C; ++j)
-                                writeAt(transformed.col((i * C + j) * tileCount + tile).data() + ch,
-                                        v[i][j]);
+                                writeAt(transformed.col((i * C + j) * tileCount + tile).data() + ch, v[i][j]);
                     });
                 }
     }
@@ -337,8 +320,7 @@ struct TowerNetwork::Impl {
                         T m[R][C], s[OR][C], y[OR][OC];
                         for (int i = 0; i < R; ++i)
                             for (int j = 0; j < C; ++j)
-                                m[i][j] = readAt<T>(
-                                    products.col((i * C + j) * tileCount + tile).data() + ch);
+                                m[i][j] = readAt<T>(products.col((i * C + j) * tileCount + tile).data() + ch);
                         leftMultiply(RowAxis::at, m, s);
                         rightMultiplyTransposed(s, ColumnAxis::at, y);
                         const T offset = readAt<T>(bias.data() + ch);
@@ -346,10 +328,8 @@ struct TowerNetwork::Impl {
                             for (int j = 0; j < OC; ++j) {
                                 const int c = OC * tc + j; // past column 7 is outside the board
                                 if (c < columns)
-                                    writeAt(
-                                        output.col(b * cells + (OR * tr + i) * columns + c).data() +
-                                            ch,
-                                        y[i][j] + offset);
+                                    writeAt(output.col(b * cells + (OR * tr + i) * columns + c).data() + ch,
+                                            y[i][j] + offset);
                             }
                     });
                 }
@@ -400,8 +380,7 @@ struct TowerNetwork::Impl {
         hidden = hidden.cwiseMax(0.0f);
         v.noalias() = valueFc2.weight * hidden;
         value.resize(batch);
-        for (Eigen::Index b = 0; b < batch; ++b)
-            value(b) = std::tanh(v(0, b) + valueFc2.bias(0));
+        for (Eigen::Index b = 0; b < batch; ++b) value(b) = std::tanh(v(0, b) + valueFc2.bias(0));
     }
 };
 
@@ -422,9 +401,7 @@ TowerNetwork::TowerNetwork(TowerWeights w) : impl(std::make_unique<Impl>()) {
 
 TowerNetwork::~TowerNetwork() = default;
 
-const TowerArchitecture& TowerNetwork::architecture() const {
-    return impl->arch;
-}
+const TowerArchitecture& TowerNetwork::architecture() const { return impl->arch; }
 
 double TowerNetwork::flopsPerPosition() const {
     const auto& a = impl->arch;
@@ -455,22 +432,19 @@ void loadInput(const MLFeatureProvider& input, Matrix& x, Eigen::Index b) {
     for (int plane = 0; plane < 2; ++plane)
         for (int p = 0; p < cells; ++p) {
             const auto i = static_cast<std::size_t>(plane * cells + p);
-            x(plane, b * cells + p) =
-                type == MLMultiArrayDataType::Double
-                    ? static_cast<float>(static_cast<const double*>(array->dataPointer())[i])
-                    : static_cast<const float*>(array->dataPointer())[i];
+            x(plane, b * cells + p) = type == MLMultiArrayDataType::Double
+                                          ? static_cast<float>(static_cast<const double*>(array->dataPointer())[i])
+                                          : static_cast<const float*>(array->dataPointer())[i];
         }
 }
 
-std::shared_ptr<MLFeatureProvider> outputs(const Matrix& policy, const Vector& value,
-                                           Eigen::Index b) {
+std::shared_ptr<MLFeatureProvider> outputs(const Matrix& policy, const Vector& value, Eigen::Index b) {
     auto output1 = MLMultiArray::create({1}, MLMultiArrayDataType::Double);
     auto output2 = MLMultiArray::create({cells}, MLMultiArrayDataType::Double);
     if (!output1 || !output2) throw MLModelError("prediction: cannot allocate the outputs");
     static_cast<double*>(output1->dataPointer())[0] = value(b);
     auto* scores = static_cast<double*>(output2->dataPointer());
-    for (int i = 0; i < cells; ++i)
-        scores[i] = policy(i, b);
+    for (int i = 0; i < cells; ++i) scores[i] = policy(i, b);
     return std::make_shared<MLDictionaryFeatureProvider>(
         std::map<std::string, std::shared_ptr<MLFeatureValue>>{
             {"output1", MLFeatureValue::featureValueWithMultiArray(output1)},
@@ -503,16 +477,14 @@ std::shared_ptr<MLBatchProvider> TowerNetwork::predictions(const MLBatchProvider
     impl->x.resize(2, cells * batch);
     for (Eigen::Index b = 0; b < batch; ++b) {
         const auto provider = inputs.features(b);
-        if (!provider)
-            throw MLModelError("predictions: batch entry " + std::to_string(b) + " is empty");
+        if (!provider) throw MLModelError("predictions: batch entry " + std::to_string(b) + " is empty");
         loadInput(*provider, impl->x, b);
     }
     Matrix policy;
     Vector value;
     impl->forward(batch, policy, value);
     results.reserve(static_cast<std::size_t>(batch));
-    for (Eigen::Index b = 0; b < batch; ++b)
-        results.push_back(outputs(policy, value, b));
+    for (Eigen::Index b = 0; b < batch; ++b) results.push_back(outputs(policy, value, b));
     return std::make_shared<MLArrayBatchProvider>(std::move(results));
 }
 

@@ -44,12 +44,8 @@ double productRate(Eigen::Index rows, Eigen::Index inner, Eigen::Index cols) {
 }
 
 // The tower's 3x3 convolution as one product: filters x (9 filters) by (9 filters) x cells.
-double singleRate(Eigen::Index filters) {
-    return productRate(filters, 9 * filters, 42);
-}
-double batchRate(Eigen::Index filters) {
-    return productRate(filters, 9 * filters, 42 * 64);
-}
+double singleRate(Eigen::Index filters) { return productRate(filters, 9 * filters, 42); }
+double batchRate(Eigen::Index filters) { return productRate(filters, 9 * filters, 42 * 64); }
 
 void Product(benchmark::State& state) {
     const auto rows = state.range(0), inner = state.range(1), cols = state.range(2);
@@ -62,12 +58,8 @@ void Product(benchmark::State& state) {
     state.counters["FLOP/s"] = benchmark::Counter(2.0 * rows * inner * cols,
                                                   benchmark::Counter::kIsIterationInvariantRate);
 }
-BENCHMARK(Product)
-    ->Args({42, 288, 32})
-    ->Args({32, 288, 42})
-    ->Args({32, 288, 42 * 64})
-    ->Args({64, 576, 42})
-    ->Args({64, 576, 42 * 64});
+BENCHMARK(Product)->Args({42, 288, 32})->Args({32, 288, 42})->Args({32, 288, 42 * 64})
+    ->Args({64, 576, 42})->Args({64, 576, 42 * 64});
 
 std::shared_ptr<platform::TowerNetwork> tower(std::int64_t blocks, std::int64_t filters) {
     const TowerArchitecture arch{blocks, filters, 2, 1, 64};
@@ -82,15 +74,13 @@ std::shared_ptr<version0328Input> midgameInput() {
 // `seconds`: CPU time of the timed loop.
 void report(benchmark::State& state, double flopsPerPosition, double positions, double rate,
             double seconds) {
-    const double achieved =
-        flopsPerPosition * positions * static_cast<double>(state.iterations()) / seconds;
+    const double achieved = flopsPerPosition * positions * static_cast<double>(state.iterations()) / seconds;
     state.counters["ofProductRate"] = achieved / rate;
     state.counters["positions/s"] =
         benchmark::Counter(positions, benchmark::Counter::kIsIterationInvariantRate);
     state.counters["FLOP/s"] = benchmark::Counter(flopsPerPosition * positions,
                                                   benchmark::Counter::kIsIterationInvariantRate);
-    state.counters["productRate"] =
-        benchmark::Counter(rate, benchmark::Counter::kDefaults, benchmark::Counter::kIs1000);
+    state.counters["productRate"] = benchmark::Counter(rate, benchmark::Counter::kDefaults, benchmark::Counter::kIs1000);
     state.counters["MFLOP/position"] = flopsPerPosition / 1e6;
 }
 
@@ -99,8 +89,7 @@ void Single(benchmark::State& state) {
     const auto net = tower(state.range(0), state.range(1));
     const auto input = midgameInput();
     const double start = cpuSeconds();
-    for (auto _ : state)
-        benchmark::DoNotOptimize(net->prediction(*input, {}));
+    for (auto _ : state) benchmark::DoNotOptimize(net->prediction(*input, {}));
     const double seconds = cpuSeconds() - start;
     report(state, net->flopsPerPosition(), 1, singleRate(state.range(1)), seconds);
 }
@@ -111,8 +100,7 @@ void Batch64(benchmark::State& state) {
     const std::vector<std::shared_ptr<platform::MLFeatureProvider>> inputs(64, midgameInput());
     const platform::MLArrayBatchProvider batch(inputs);
     const double start = cpuSeconds();
-    for (auto _ : state)
-        benchmark::DoNotOptimize(net->predictions(batch, {}));
+    for (auto _ : state) benchmark::DoNotOptimize(net->predictions(batch, {}));
     const double seconds = cpuSeconds() - start;
     report(state, net->flopsPerPosition(), 64, batchRate(state.range(1)), seconds);
 }
@@ -123,12 +111,10 @@ void ShippedSingle(benchmark::State& state) {
     version0328 model;
     const auto input = midgameInput();
     const double start = cpuSeconds();
-    for (auto _ : state)
-        benchmark::DoNotOptimize(model.prediction(*input));
+    for (auto _ : state) benchmark::DoNotOptimize(model.prediction(*input));
     const double seconds = cpuSeconds() - start;
     const auto* net = dynamic_cast<const platform::TowerNetwork*>(model.model.get());
-    if (net)
-        report(state, net->flopsPerPosition(), 1, singleRate(net->architecture().filters), seconds);
+    if (net) report(state, net->flopsPerPosition(), 1, singleRate(net->architecture().filters), seconds);
 }
 BENCHMARK(ShippedSingle)->Unit(benchmark::kMicrosecond);
 

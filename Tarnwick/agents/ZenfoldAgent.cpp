@@ -29,8 +29,7 @@ std::int64_t ZenfoldAgent::act(const std::shared_ptr<GameState>& state, bool sto
         changeRootMCTS(state);
     // A host may write a count below 1; one simulation is the least that expands the root.
     const auto n = std::max<std::int64_t>(1, mctsSimulations);
-    for (std::int64_t i = 1; i <= n; ++i)
-        simulate();
+    for (std::int64_t i = 1; i <= n; ++i) simulate();
     const auto [pi, values] = getActionValues(1);
     return chooseAction(pi, values, stochastic).action;
 }
@@ -50,9 +49,9 @@ void ZenfoldAgent::simulate() {
     mcts->backFill(leaf, evaluation.value, evaluation.breadcums);
 }
 
-ZenfoldAgent::Evaluation
-ZenfoldAgent::evaluateLeaf(const std::shared_ptr<Node>& leaf, double value, bool done,
-                           std::vector<std::shared_ptr<Edge>> breadcrumbs) {
+ZenfoldAgent::Evaluation ZenfoldAgent::evaluateLeaf(const std::shared_ptr<Node>& leaf,
+                                                    double value, bool done,
+                                                    std::vector<std::shared_ptr<Edge>> breadcrumbs) {
     // A finished game is not expanded: its own result is what gets backed up.
     if (done) return {value, std::move(breadcrumbs)};
     const auto [networkValue, probabilites, allowedActions] = predictions(*leaf->state);
@@ -106,16 +105,14 @@ ZenfoldAgent::Predictions ZenfoldAgent::predictions(const GameState& state) {
     const auto allowedActions = state.allowedActions();
     const auto count = output2 ? output2->count() : 0;
     const auto highest = allowedActions.empty() ? -1 : allowedActions.back();
-    if (!output2 || output2->dataType() != platform::MLMultiArrayDataType::Double ||
-        count <= highest)
+    if (!output2 || output2->dataType() != platform::MLMultiArrayDataType::Double || count <= highest)
         throw FatalError("ZenfoldAgent: the model's \"output2\" must hold one double per action");
 
     const double value = (*output1)[0];
     const auto* raw = static_cast<const double*>(output2->dataPointer());
     std::vector<double> scores(raw, raw + count);
     std::vector<bool> mask(scores.size(), true);
-    for (const auto a : allowedActions)
-        mask[static_cast<std::size_t>(a)] = false;
+    for (const auto a : allowedActions) mask[static_cast<std::size_t>(a)] = false;
     for (std::size_t i = 0; i < scores.size(); ++i)
         if (mask[i]) scores[i] = -100.0;
 
@@ -129,8 +126,7 @@ ZenfoldAgent::Predictions ZenfoldAgent::predictions(const GameState& state) {
         probabilites[i] = mask[i] ? masked : std::exp(scores[i] - top);
         sum += probabilites[i];
     }
-    for (auto& p : probabilites)
-        p /= sum;
+    for (auto& p : probabilites) p /= sum;
     return {value, std::move(probabilites), allowedActions};
 }
 
@@ -138,8 +134,7 @@ ZenfoldAgent::ActionValues ZenfoldAgent::getActionValues(std::int64_t tau) const
     const auto& edges = mcts->root->edges;
     // Sized to hold every root action even if a caller shrank actionSize.
     std::int64_t size = std::max<std::int64_t>(0, actionSize);
-    for (const auto& edge : edges)
-        size = std::max(size, edge->action + 1);
+    for (const auto& edge : edges) size = std::max(size, edge->action + 1);
     std::vector<double> pi(static_cast<std::size_t>(size), 0.0);
     std::vector<double> values(static_cast<std::size_t>(size), 0.0);
     for (const auto& edge : edges) {
@@ -148,15 +143,12 @@ ZenfoldAgent::ActionValues ZenfoldAgent::getActionValues(std::int64_t tau) const
         values[static_cast<std::size_t>(edge->action)] = edge->stats.Q;
     }
     double sum = 0.0;
-    for (double p : pi)
-        sum += p;
+    for (double p : pi) sum += p;
     if (sum == 0.0) {
         const double share = 1.0 / static_cast<double>(edges.size());
-        for (const auto& edge : edges)
-            pi[static_cast<std::size_t>(edge->action)] = share;
+        for (const auto& edge : edges) pi[static_cast<std::size_t>(edge->action)] = share;
     } else {
-        for (double& p : pi)
-            p /= sum;
+        for (double& p : pi) p /= sum;
     }
     return {std::move(pi), std::move(values)};
 }
@@ -164,7 +156,8 @@ ZenfoldAgent::ActionValues ZenfoldAgent::getActionValues(std::int64_t tau) const
 ZenfoldAgent::Choice ZenfoldAgent::chooseAction(const std::vector<double>& pi,
                                                 const std::vector<double>& values,
                                                 bool stochastic) const {
-    std::optional<std::int64_t> chosen = stochastic ? argmax(multinomial(pi, 1)) : argmax(pi);
+    std::optional<std::int64_t> chosen =
+        stochastic ? argmax(multinomial(pi, 1)) : argmax(pi);
     if (!chosen) {
         if (pi.empty()) throw std::logic_error("ZenfoldAgent: no action to choose from");
         chosen = uniformInt(0, static_cast<std::int64_t>(pi.size()) - 1);

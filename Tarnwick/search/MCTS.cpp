@@ -40,8 +40,7 @@ LeafResult MCTS::moveToLeaf() {
             noise.assign(edges.size(), 0.0);
         }
         double total = 0.0;
-        for (const auto& edge : edges)
-            total += edge->stats.N;
+        for (const auto& edge : edges) total += edge->stats.N;
         const double root2 = std::sqrt(total);
         for (std::size_t i = 0; i < edges.size(); ++i) {
             const auto& stats = edges[i]->stats;

@@ -26,8 +26,7 @@ double medianSeconds(int reps, const std::function<void()>& work) {
     for (int i = 0; i < reps; ++i) {
         const auto start = std::chrono::steady_clock::now();
         work();
-        times.push_back(
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        times.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     }
     std::nth_element(times.begin(), times.begin() + reps / 2, times.end());
     return times[static_cast<std::size_t>(reps / 2)];
@@ -58,10 +57,8 @@ int bench(const BotOptions& options, std::ostream& out) {
     const double batched = medianSeconds(11, [&] { model->predictions(batch); });
     const auto free = std::make_shared<bench::ConstantModel>();
     const double tree = medianSeconds(5, [&] { bench::agent(800, free)->act(midgame, false); });
-    const double opening =
-        medianSeconds(9, [&] { bench::agent(options.sims, model->model)->act(start, false); });
-    const double middle =
-        medianSeconds(9, [&] { bench::agent(options.sims, model->model)->act(midgame, false); });
+    const double opening = medianSeconds(9, [&] { bench::agent(options.sims, model->model)->act(start, false); });
+    const double middle = medianSeconds(9, [&] { bench::agent(options.sims, model->model)->act(midgame, false); });
 
     out << std::fixed << std::setprecision(1);
     out << "network prediction          " << std::setw(9) << single * 1e6 << " us\n";
@@ -79,12 +76,11 @@ int bench(const BotOptions& options, std::ostream& out) {
             << " / " << flops * 64 / batched / batchRate << " (one / 64)\n";
         out << std::setprecision(1);
     }
-    out << "search alone (free network) " << std::setw(9) << 800 / tree / 1e3
-        << " k simulations/s\n";
+    out << "search alone (free network) " << std::setw(9) << 800 / tree / 1e3 << " k simulations/s\n";
     out << options.sims << "-simulation move, start" << std::string(options.sims < 100 ? 5 : 4, ' ')
         << std::setw(9) << opening * 1e3 << " ms\n";
-    out << options.sims << "-simulation move, midgame"
-        << std::string(options.sims < 100 ? 3 : 2, ' ') << std::setw(9) << middle * 1e3 << " ms\n";
+    out << options.sims << "-simulation move, midgame" << std::string(options.sims < 100 ? 3 : 2, ' ')
+        << std::setw(9) << middle * 1e3 << " ms\n";
     return 0;
 }
 

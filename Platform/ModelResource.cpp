@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "Platform/ActivationBound.hpp"
 #include "Platform/MLModel.hpp"
 
 namespace tarnwick::platform {
@@ -33,9 +34,50 @@ std::int64_t integer(const json& object, const char* key, const std::string& lab
     return value;
 }
 
+// The format nests four deep ("tensors", an entry, its "shape"); a manifest nested far deeper
+// is refused before the parser builds it, since building and copying a value recurses once a
+// level and a deep enough file would overflow a small thread stack.
+constexpr int maxManifestDepth = 16;
+
+json parseManifest(const std::string& text, const std::string& label) {
+    int depth = 0;
+    bool inString = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (inString) {
+            if (c == '\\')
+                ++i;
+            else if (c == '"')
+                inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > maxManifestDepth)
+                fail(label, "the manifest nests deeper than " + std::to_string(maxManifestDepth) +
+                                " levels");
+        } else if (c == ']' || c == '}') {
+            --depth;
+        }
+    }
+    try {
+        return json::parse(text);
+    } catch (const json::exception& error) {
+        fail(label, std::string("unreadable JSON: ") + error.what());
+    }
+}
+
+// Integers where the format means integers: [2.0, 6, 7] is not a shape.
+bool isShape(const json& value, const std::vector<std::int64_t>& shape) {
+    if (!value.is_array() || value.size() != shape.size()) return false;
+    for (std::size_t i = 0; i < shape.size(); ++i)
+        if (!value[i].is_number_integer() || value[i] != shape[i]) return false;
+    return true;
+}
+
 std::string shapeText(const std::vector<std::int64_t>& shape) {
     std::string text = "[";
-    for (std::size_t i = 0; i < shape.size(); ++i) text += (i ? ", " : "") + std::to_string(shape[i]);
+    for (std::size_t i = 0; i < shape.size(); ++i)
+        text += (i ? ", " : "") + std::to_string(shape[i]);
     return text + "]";
 }
 
@@ -44,9 +86,9 @@ void checkFeature(const json& list, const char* which, const char* name,
     if (!list.is_array()) fail(label, std::string("\"") + which + "\" is not a list");
     for (const auto& feature : list) {
         if (!feature.is_object() || feature.value("name", json()) != name) continue;
-        const auto declared = feature.value("shape", json());
-        if (declared != json(shape))
-            fail(label, std::string("feature \"") + name + "\" must have shape " + shapeText(shape));
+        if (!isShape(feature.value("shape", json()), shape))
+            fail(label,
+                 std::string("feature \"") + name + "\" must have shape " + shapeText(shape));
         if (feature.value("dataType", json()) != "double")
             fail(label, std::string("feature \"") + name + "\" must have dataType \"double\"");
         return;
@@ -103,19 +145,15 @@ expectedTensors(const TowerArchitecture& a) {
 
 TowerWeights parseModelResource(const std::string& manifestText, const std::string& weightsBytes,
                                 const std::string& label) {
-    json manifest;
-    try {
-        manifest = json::parse(manifestText);
-    } catch (const json::exception& error) {
-        fail(label, std::string("unreadable JSON: ") + error.what());
-    }
+    const json manifest = parseManifest(manifestText, label);
     if (!manifest.is_object()) fail(label, "the manifest is not a JSON object");
     if (manifest.value("format", json()) != modelFormatName)
-        fail(label, std::string("not a model manifest (\"format\" must be \"") + modelFormatName + "\")");
+        fail(label,
+             std::string("not a model manifest (\"format\" must be \"") + modelFormatName + "\")");
     const auto version = integer(manifest, "formatVersion", label, 0, 1 << 30);
     if (version != modelFormatVersion)
-        fail(label, "unknown format version " + std::to_string(version) + " (supported: " +
-                        std::to_string(modelFormatVersion) + ")");
+        fail(label, "unknown format version " + std::to_string(version) +
+                        " (supported: " + std::to_string(modelFormatVersion) + ")");
 
     const auto inputs = manifest.value("inputs", json());
     const auto outputs = manifest.value("outputs", json());
@@ -138,19 +176,23 @@ TowerWeights parseModelResource(const std::string& manifestText, const std::stri
 
     const auto weights = manifest.value("weights", json());
     if (!weights.is_object()) fail(label, "\"weights\" is missing");
-    if (weights.value("dataType", json()) != "float32" || weights.value("byteOrder", json()) != "little")
+    if (weights.value("dataType", json()) != "float32" ||
+        weights.value("byteOrder", json()) != "little")
         fail(label, "weights must be little-endian float32");
     const auto declaredBytes = integer(weights, "bytes", label, 0, std::int64_t{1} << 40);
     if (static_cast<std::int64_t>(weightsBytes.size()) != declaredBytes)
-        fail(label, "the weights file holds " + std::to_string(weightsBytes.size()) +
-                        " bytes, the manifest declares " + std::to_string(declaredBytes) +
-                        (static_cast<std::int64_t>(weightsBytes.size()) < declaredBytes ? " (too short)" : " (too long)"));
+        fail(label,
+             "the weights file holds " + std::to_string(weightsBytes.size()) +
+                 " bytes, the manifest declares " + std::to_string(declaredBytes) +
+                 (static_cast<std::int64_t>(weightsBytes.size()) < declaredBytes ? " (too short)"
+                                                                                 : " (too long)"));
     const auto checksum = weights.value("checksum", json());
     if (!checksum.is_object() || checksum.value("algorithm", json()) != "fnv1a64" ||
         !checksum.value("value", json()).is_string())
         fail(label, "\"weights.checksum\" must give an fnv1a64 value");
     char hex[17];
-    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(fnv1a64(weightsBytes)));
+    std::snprintf(hex, sizeof hex, "%016llx",
+                  static_cast<unsigned long long>(fnv1a64(weightsBytes)));
     if (checksum["value"].get<std::string>() != hex)
         fail(label, std::string("checksum mismatch: the weights file hashes to ") + hex);
 
@@ -165,22 +207,24 @@ TowerWeights parseModelResource(const std::string& manifestText, const std::stri
     }
     const auto expected = expectedTensors(a);
     if (byName.size() != expected.size())
-        fail(label, "the manifest lists " + std::to_string(byName.size()) + " tensors, the architecture needs " +
-                        std::to_string(expected.size()));
+        fail(label, "the manifest lists " + std::to_string(byName.size()) +
+                        " tensors, the architecture needs " + std::to_string(expected.size()));
     std::vector<std::pair<std::int64_t, std::int64_t>> ranges;
     for (const auto& [name, shape] : expected) {
         const auto found = byName.find(name);
         if (found == byName.end()) fail(label, "tensor \"" + name + "\" is missing");
         const auto& t = found->second;
-        if (t.value("shape", json()) != json(shape))
+        if (!isShape(t.value("shape", json()), shape))
             fail(label, "tensor \"" + name + "\" must have shape " + shapeText(shape) +
                             " for this architecture");
         std::int64_t count = 1;
-        for (auto d : shape) count *= d;
+        for (auto d : shape)
+            count *= d;
         const auto what = "tensor \"" + name + "\"";
         const auto offset = integer(t, "offset", label + " (" + what + ")", 0, declaredBytes);
         const auto bytes = integer(t, "bytes", label + " (" + what + ")", 0, declaredBytes);
-        if (bytes != 4 * count) fail(label, what + " must span " + std::to_string(4 * count) + " bytes");
+        if (bytes != 4 * count)
+            fail(label, what + " must span " + std::to_string(4 * count) + " bytes");
         if (offset % 4 != 0 || offset + bytes > declaredBytes)
             fail(label, what + " lies outside the weights file or is misaligned");
         ranges.push_back({offset, offset + bytes});
@@ -192,7 +236,9 @@ TowerWeights parseModelResource(const std::string& manifestText, const std::stri
     }
     std::sort(ranges.begin(), ranges.end());
     for (std::size_t i = 1; i < ranges.size(); ++i)
-        if (ranges[i].first < ranges[i - 1].second) fail(label, "tensors overlap in the weights file");
+        if (ranges[i].first < ranges[i - 1].second)
+            fail(label, "tensors overlap in the weights file");
+    checkActivationBound(result, label);
     return result;
 }
 
@@ -203,20 +249,26 @@ TowerWeights readModelResource(const std::filesystem::path& folder) {
     const auto manifestPath = folder / "model.json";
     const auto manifest = readFile(manifestPath, "the manifest");
     std::string weightsName = "weights.bin";
-    try {
-        const auto parsed = json::parse(manifest);
-        if (parsed.is_object() && parsed.contains("weights") && parsed["weights"].is_object() &&
-            parsed["weights"].value("file", json()).is_string())
-            weightsName = parsed["weights"]["file"].get<std::string>();
-    } catch (const json::exception&) {
-        // The full parse below reports it.
+    const auto parsed = parseManifest(manifest, manifestPath.string());
+    if (parsed.is_object() && parsed.contains("weights") && parsed["weights"].is_object() &&
+        parsed["weights"].contains("file")) {
+        const auto& file = parsed["weights"]["file"];
+        if (!file.is_string())
+            throw MLModelError(manifestPath.string() + ": \"weights.file\" is not a string");
+        weightsName = file.get<std::string>();
     }
-    if (weightsName.empty() || weightsName.find('/') != std::string::npos || weightsName == "..")
-        throw MLModelError(manifestPath.string() + ": \"weights.file\" must name a file in the folder");
+    // A NUL would end the name early at the system call and open another file.
+    if (weightsName.empty() ||
+        weightsName.find_first_of(std::string("/\\\0", 3)) != std::string::npos ||
+        weightsName == "." || weightsName == "..")
+        throw MLModelError(manifestPath.string() +
+                           ": \"weights.file\" must name a file in the folder");
     std::string weights;
     const auto weightsPath = folder / weightsName;
-    if (std::filesystem::is_regular_file(weightsPath, error)) weights = readFile(weightsPath, "the weights file");
-    else throw MLModelError(weightsPath.string() + ": the weights file is missing");
+    if (std::filesystem::is_regular_file(weightsPath, error))
+        weights = readFile(weightsPath, "the weights file");
+    else
+        throw MLModelError(weightsPath.string() + ": the weights file is missing");
     return parseModelResource(manifest, weights, manifestPath.string());
 }
 

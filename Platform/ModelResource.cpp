@@ -76,8 +76,7 @@ bool isShape(const json& value, const std::vector<std::int64_t>& shape) {
 
 std::string shapeText(const std::vector<std::int64_t>& shape) {
     std::string text = "[";
-    for (std::size_t i = 0; i < shape.size(); ++i)
-        text += (i ? ", " : "") + std::to_string(shape[i]);
+    for (std::size_t i = 0; i < shape.size(); ++i) text += (i ? ", " : "") + std::to_string(shape[i]);
     return text + "]";
 }
 
@@ -87,8 +86,7 @@ void checkFeature(const json& list, const char* which, const char* name,
     for (const auto& feature : list) {
         if (!feature.is_object() || feature.value("name", json()) != name) continue;
         if (!isShape(feature.value("shape", json()), shape))
-            fail(label,
-                 std::string("feature \"") + name + "\" must have shape " + shapeText(shape));
+            fail(label, std::string("feature \"") + name + "\" must have shape " + shapeText(shape));
         if (feature.value("dataType", json()) != "double")
             fail(label, std::string("feature \"") + name + "\" must have dataType \"double\"");
         return;
@@ -148,12 +146,11 @@ TowerWeights parseModelResource(const std::string& manifestText, const std::stri
     const json manifest = parseManifest(manifestText, label);
     if (!manifest.is_object()) fail(label, "the manifest is not a JSON object");
     if (manifest.value("format", json()) != modelFormatName)
-        fail(label,
-             std::string("not a model manifest (\"format\" must be \"") + modelFormatName + "\")");
+        fail(label, std::string("not a model manifest (\"format\" must be \"") + modelFormatName + "\")");
     const auto version = integer(manifest, "formatVersion", label, 0, 1 << 30);
     if (version != modelFormatVersion)
-        fail(label, "unknown format version " + std::to_string(version) +
-                        " (supported: " + std::to_string(modelFormatVersion) + ")");
+        fail(label, "unknown format version " + std::to_string(version) + " (supported: " +
+                        std::to_string(modelFormatVersion) + ")");
 
     const auto inputs = manifest.value("inputs", json());
     const auto outputs = manifest.value("outputs", json());
@@ -176,23 +173,19 @@ TowerWeights parseModelResource(const std::string& manifestText, const std::stri
 
     const auto weights = manifest.value("weights", json());
     if (!weights.is_object()) fail(label, "\"weights\" is missing");
-    if (weights.value("dataType", json()) != "float32" ||
-        weights.value("byteOrder", json()) != "little")
+    if (weights.value("dataType", json()) != "float32" || weights.value("byteOrder", json()) != "little")
         fail(label, "weights must be little-endian float32");
     const auto declaredBytes = integer(weights, "bytes", label, 0, std::int64_t{1} << 40);
     if (static_cast<std::int64_t>(weightsBytes.size()) != declaredBytes)
-        fail(label,
-             "the weights file holds " + std::to_string(weightsBytes.size()) +
-                 " bytes, the manifest declares " + std::to_string(declaredBytes) +
-                 (static_cast<std::int64_t>(weightsBytes.size()) < declaredBytes ? " (too short)"
-                                                                                 : " (too long)"));
+        fail(label, "the weights file holds " + std::to_string(weightsBytes.size()) +
+                        " bytes, the manifest declares " + std::to_string(declaredBytes) +
+                        (static_cast<std::int64_t>(weightsBytes.size()) < declaredBytes ? " (too short)" : " (too long)"));
     const auto checksum = weights.value("checksum", json());
     if (!checksum.is_object() || checksum.value("algorithm", json()) != "fnv1a64" ||
         !checksum.value("value", json()).is_string())
         fail(label, "\"weights.checksum\" must give an fnv1a64 value");
     char hex[17];
-    std::snprintf(hex, sizeof hex, "%016llx",
-                  static_cast<unsigned long long>(fnv1a64(weightsBytes)));
+    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(fnv1a64(weightsBytes)));
     if (checksum["value"].get<std::string>() != hex)
         fail(label, std::string("checksum mismatch: the weights file hashes to ") + hex);
 
@@ -207,8 +200,8 @@ TowerWeights parseModelResource(const std::string& manifestText, const std::stri
     }
     const auto expected = expectedTensors(a);
     if (byName.size() != expected.size())
-        fail(label, "the manifest lists " + std::to_string(byName.size()) +
-                        " tensors, the architecture needs " + std::to_string(expected.size()));
+        fail(label, "the manifest lists " + std::to_string(byName.size()) + " tensors, the architecture needs " +
+                        std::to_string(expected.size()));
     std::vector<std::pair<std::int64_t, std::int64_t>> ranges;
     for (const auto& [name, shape] : expected) {
         const auto found = byName.find(name);
@@ -218,13 +211,11 @@ TowerWeights parseModelResource(const std::string& manifestText, const std::stri
             fail(label, "tensor \"" + name + "\" must have shape " + shapeText(shape) +
                             " for this architecture");
         std::int64_t count = 1;
-        for (auto d : shape)
-            count *= d;
+        for (auto d : shape) count *= d;
         const auto what = "tensor \"" + name + "\"";
         const auto offset = integer(t, "offset", label + " (" + what + ")", 0, declaredBytes);
         const auto bytes = integer(t, "bytes", label + " (" + what + ")", 0, declaredBytes);
-        if (bytes != 4 * count)
-            fail(label, what + " must span " + std::to_string(4 * count) + " bytes");
+        if (bytes != 4 * count) fail(label, what + " must span " + std::to_string(4 * count) + " bytes");
         if (offset % 4 != 0 || offset + bytes > declaredBytes)
             fail(label, what + " lies outside the weights file or is misaligned");
         ranges.push_back({offset, offset + bytes});
@@ -236,8 +227,7 @@ TowerWeights parseModelResource(const std::string& manifestText, const std::stri
     }
     std::sort(ranges.begin(), ranges.end());
     for (std::size_t i = 1; i < ranges.size(); ++i)
-        if (ranges[i].first < ranges[i - 1].second)
-            fail(label, "tensors overlap in the weights file");
+        if (ranges[i].first < ranges[i - 1].second) fail(label, "tensors overlap in the weights file");
     checkActivationBound(result, label);
     return result;
 }
@@ -265,10 +255,8 @@ TowerWeights readModelResource(const std::filesystem::path& folder) {
                            ": \"weights.file\" must name a file in the folder");
     std::string weights;
     const auto weightsPath = folder / weightsName;
-    if (std::filesystem::is_regular_file(weightsPath, error))
-        weights = readFile(weightsPath, "the weights file");
-    else
-        throw MLModelError(weightsPath.string() + ": the weights file is missing");
+    if (std::filesystem::is_regular_file(weightsPath, error)) weights = readFile(weightsPath, "the weights file");
+    else throw MLModelError(weightsPath.string() + ": the weights file is missing");
     return parseModelResource(manifest, weights, manifestPath.string());
 }
 

@@ -1,5 +1,5 @@
-// libFuzzer target for the model resource parser. The input is the manifest text, a NUL byte,
-// then the weights bytes (an input without NUL is all manifest, with empty weights). Any
+// libFuzzer target for loading a model from memory: the parser, then the interpreter. The
+// input is the manifest text, a NUL byte, then the weights bytes (an input without NUL is all manifest, with empty weights). Any
 // std::exception is an accepted refusal; a crash, leak or sanitizer report is a bug, and so
 // is an accepted model that answers a value or score that is not finite.
 //
@@ -16,9 +16,9 @@
 #include <exception>
 #include <string>
 
+#include "Platform/MLModel.hpp"
 #include "Platform/MLMultiArray.hpp"
 #include "Platform/ModelResource.hpp"
-#include "Platform/TowerNetwork.hpp"
 
 using namespace tarnwick::platform;
 
@@ -41,15 +41,14 @@ bool finite(const MLFeatureProvider& output, const char* name) {
 void* run(void* raw) {
     const auto& input = *static_cast<const Input*>(raw);
     try {
-        auto parsed = parseModelResource(input.manifest, input.weights, "fuzz-input");
-        // Whatever the parser accepts, the interpreter must be able to run, and finitely.
-        TowerNetwork network(std::move(parsed));
+        // The path an app's in-memory model takes; whatever it accepts must run, finitely.
+        const auto network = MLModel::loadFromMemory(input.manifest, input.weights, "fuzz-input");
         auto board = MLMultiArray::create({2, 6, 7}, MLMultiArrayDataType::Double);
         if (board) {
             for (std::int64_t i = 0; i < 84; i += 5) board->set(i, 1.0);
             const MLDictionaryFeatureProvider features(
                 {{"input1", MLFeatureValue::featureValueWithMultiArray(board)}});
-            const auto output = network.prediction(features, {});
+            const auto output = network->prediction(features, {});
             if (!finite(*output, "output1") || !finite(*output, "output2")) __builtin_trap();
         }
     } catch (const std::exception&) {

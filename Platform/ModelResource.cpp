@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "Platform/ActivationBound.hpp"
 #include "Platform/MLModel.hpp"
 
 namespace tarnwick::platform {
@@ -33,6 +34,46 @@ std::int64_t integer(const json& object, const char* key, const std::string& lab
     return value;
 }
 
+// The format nests four deep ("tensors", an entry, its "shape"); a manifest nested far deeper
+// is refused before the parser builds it, since building and copying a value recurses once a
+// level and a deep enough file would overflow a small thread stack.
+constexpr int maxManifestDepth = 16;
+
+json parseManifest(const std::string& text, const std::string& label) {
+    int depth = 0;
+    bool inString = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (inString) {
+            if (c == '\\')
+                ++i;
+            else if (c == '"')
+                inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > maxManifestDepth)
+                fail(label, "the manifest nests deeper than " + std::to_string(maxManifestDepth) +
+                                " levels");
+        } else if (c == ']' || c == '}') {
+            --depth;
+        }
+    }
+    try {
+        return json::parse(text);
+    } catch (const json::exception& error) {
+        fail(label, std::string("unreadable JSON: ") + error.what());
+    }
+}
+
+// Integers where the format means integers: [2.0, 6, 7] is not a shape.
+bool isShape(const json& value, const std::vector<std::int64_t>& shape) {
+    if (!value.is_array() || value.size() != shape.size()) return false;
+    for (std::size_t i = 0; i < shape.size(); ++i)
+        if (!value[i].is_number_integer() || value[i] != shape[i]) return false;
+    return true;
+}
+
 std::string shapeText(const std::vector<std::int64_t>& shape) {
     std::string text = "[";
     for (std::size_t i = 0; i < shape.size(); ++i) text += (i ? ", " : "") + std::to_string(shape[i]);
@@ -44,8 +85,7 @@ void checkFeature(const json& list, const char* which, const char* name,
     if (!list.is_array()) fail(label, std::string("\"") + which + "\" is not a list");
     for (const auto& feature : list) {
         if (!feature.is_object() || feature.value("name", json()) != name) continue;
-        const auto declared = feature.value("shape", json());
-        if (declared != json(shape))
+        if (!isShape(feature.value("shape", json()), shape))
             fail(label, std::string("feature \"") + name + "\" must have shape " + shapeText(shape));
         if (feature.value("dataType", json()) != "double")
             fail(label, std::string("feature \"") + name + "\" must have dataType \"double\"");
@@ -103,12 +143,7 @@ expectedTensors(const TowerArchitecture& a) {
 
 TowerWeights parseModelResource(const std::string& manifestText, const std::string& weightsBytes,
                                 const std::string& label) {
-    json manifest;
-    try {
-        manifest = json::parse(manifestText);
-    } catch (const json::exception& error) {
-        fail(label, std::string("unreadable JSON: ") + error.what());
-    }
+    const json manifest = parseManifest(manifestText, label);
     if (!manifest.is_object()) fail(label, "the manifest is not a JSON object");
     if (manifest.value("format", json()) != modelFormatName)
         fail(label, std::string("not a model manifest (\"format\" must be \"") + modelFormatName + "\")");
@@ -172,7 +207,7 @@ TowerWeights parseModelResource(const std::string& manifestText, const std::stri
         const auto found = byName.find(name);
         if (found == byName.end()) fail(label, "tensor \"" + name + "\" is missing");
         const auto& t = found->second;
-        if (t.value("shape", json()) != json(shape))
+        if (!isShape(t.value("shape", json()), shape))
             fail(label, "tensor \"" + name + "\" must have shape " + shapeText(shape) +
                             " for this architecture");
         std::int64_t count = 1;
@@ -193,6 +228,7 @@ TowerWeights parseModelResource(const std::string& manifestText, const std::stri
     std::sort(ranges.begin(), ranges.end());
     for (std::size_t i = 1; i < ranges.size(); ++i)
         if (ranges[i].first < ranges[i - 1].second) fail(label, "tensors overlap in the weights file");
+    checkActivationBound(result, label);
     return result;
 }
 
@@ -203,16 +239,20 @@ TowerWeights readModelResource(const std::filesystem::path& folder) {
     const auto manifestPath = folder / "model.json";
     const auto manifest = readFile(manifestPath, "the manifest");
     std::string weightsName = "weights.bin";
-    try {
-        const auto parsed = json::parse(manifest);
-        if (parsed.is_object() && parsed.contains("weights") && parsed["weights"].is_object() &&
-            parsed["weights"].value("file", json()).is_string())
-            weightsName = parsed["weights"]["file"].get<std::string>();
-    } catch (const json::exception&) {
-        // The full parse below reports it.
+    const auto parsed = parseManifest(manifest, manifestPath.string());
+    if (parsed.is_object() && parsed.contains("weights") && parsed["weights"].is_object() &&
+        parsed["weights"].contains("file")) {
+        const auto& file = parsed["weights"]["file"];
+        if (!file.is_string())
+            throw MLModelError(manifestPath.string() + ": \"weights.file\" is not a string");
+        weightsName = file.get<std::string>();
     }
-    if (weightsName.empty() || weightsName.find('/') != std::string::npos || weightsName == "..")
-        throw MLModelError(manifestPath.string() + ": \"weights.file\" must name a file in the folder");
+    // A NUL would end the name early at the system call and open another file.
+    if (weightsName.empty() ||
+        weightsName.find_first_of(std::string("/\\\0", 3)) != std::string::npos ||
+        weightsName == "." || weightsName == "..")
+        throw MLModelError(manifestPath.string() +
+                           ": \"weights.file\" must name a file in the folder");
     std::string weights;
     const auto weightsPath = folder / weightsName;
     if (std::filesystem::is_regular_file(weightsPath, error)) weights = readFile(weightsPath, "the weights file");

@@ -23,7 +23,12 @@ std::int64_t ZenfoldAgent::act(const std::shared_ptr<GameState>& state, bool sto
     if (!state) throw std::invalid_argument("ZenfoldAgent.act: no position");
     if (state->allowedActions().empty())
         throw std::logic_error("ZenfoldAgent.act: the position has no legal action");
-    if (!mcts || !mcts->tree.contains(state->id()))
+    // A tree whose node for this position was nulled by a caller is built afresh.
+    std::shared_ptr<Node> known;
+    if (mcts)
+        if (const auto found = mcts->tree.find(state->id()); found != mcts->tree.end())
+            known = found->second;
+    if (!known || !known->state)
         buildMCTS(state);
     else
         changeRootMCTS(state);
@@ -77,6 +82,9 @@ ZenfoldAgent::Evaluation ZenfoldAgent::evaluateLeaf(const std::shared_ptr<Node>&
                     mcts->tree.erase(found); // no keyless node left behind
                     throw;
                 }
+            } else if (!found->second || !found->second->state) {
+                // A node a caller nulled is made again.
+                found->second = std::make_shared<Node>(state.take(action).gameState);
             }
             node = found->second;
         } else {
@@ -86,6 +94,8 @@ ZenfoldAgent::Evaluation ZenfoldAgent::evaluateLeaf(const std::shared_ptr<Node>&
             auto found = mcts->tree.find(key);
             if (found == mcts->tree.end())
                 found = mcts->tree.emplace(std::move(key), std::make_shared<Node>(successor)).first;
+            else if (!found->second || !found->second->state)
+                found->second = std::make_shared<Node>(successor);
             node = found->second;
         }
         leaf->edges.push_back(std::make_shared<Edge>(
@@ -111,6 +121,16 @@ ZenfoldAgent::Predictions ZenfoldAgent::predictions(const GameState& state) {
     const double value = (*output1)[0];
     const auto* raw = static_cast<const double*>(output2->dataPointer());
     std::vector<double> scores(raw, raw + count);
+    // A bot never plays on an answer that is not a number: it is a failed prediction.
+    const auto& model = zenfoldModel();
+    if (!std::isfinite(value))
+        throw FatalError("ZenfoldAgent: the model " + model.resourceName() +
+                         " answered a value that is not a finite number");
+    for (std::size_t i = 0; i < scores.size(); ++i)
+        if (!std::isfinite(scores[i]))
+            throw FatalError("ZenfoldAgent: the model " + model.resourceName() +
+                             " answered a score for action " + std::to_string(i) +
+                             " that is not a finite number");
     std::vector<bool> mask(scores.size(), true);
     for (const auto a : allowedActions) mask[static_cast<std::size_t>(a)] = false;
     for (std::size_t i = 0; i < scores.size(); ++i)

@@ -1,5 +1,8 @@
 #include "Tarnwick/play/Game.hpp"
 
+#include <limits>
+#include <string>
+
 #include "Tarnwick/rules/Errors.hpp"
 
 namespace tarnwick {
@@ -30,12 +33,17 @@ std::int64_t Game::stateSize() const {
 }
 
 std::shared_ptr<GameState> Game::reset() {
+    // The result is optional by design: without a configuration there is no board to make.
+    if (!config) return nullptr;
     currentPlayer = 1;
     gameState = std::make_shared<GameState>(Shape{config->rows, config->columns}, currentPlayer);
     return gameState;
 }
 
 StepResult Game::step(std::int64_t action) {
+    if (currentPlayer == std::numeric_limits<std::int64_t>::min())
+        throw FatalError("Game.step: currentPlayer " + std::to_string(currentPlayer) +
+                         " has no opponent");
     auto result = position().take(action);
     gameState = result.gameState;
     currentPlayer = -currentPlayer;

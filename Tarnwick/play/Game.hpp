@@ -30,7 +30,9 @@ public:
     std::int64_t stateSize() const;
     std::int64_t actionSize() const { return static_cast<std::int64_t>(actionSpace.size()); }
 
+    // Null when `config` has been set to null.
     std::shared_ptr<GameState> reset();
+    // Throws FatalError without a position or when currentPlayer cannot be negated.
     StepResult step(std::int64_t action);
 
     // A whole match between two search agents, written to standard output.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "Tarnwick/agents/UserAgent.hpp"
 #include "Tarnwick/agents/ZenfoldAgent.hpp"
@@ -40,7 +41,10 @@ void GameSession::giveModelToBots() {
         if (auto bot = std::dynamic_pointer_cast<ZenfoldAgent>(player)) bot->setModel(model_);
 }
 
-Shape GameSession::boardLayout() const { return {config->rows, config->columns}; }
+Shape GameSession::boardLayout() const {
+    if (!config) throw FatalError("GameSession.boardLayout: the session has no configuration");
+    return {config->rows, config->columns};
+}
 
 void GameSession::clear(bool selfPlay, std::int64_t tau, std::int64_t mcts) {
     game = nullptr;
@@ -48,6 +52,7 @@ void GameSession::clear(bool selfPlay, std::int64_t tau, std::int64_t mcts) {
     done = false;
     turnCount = 0;
     value = 0;
+    lastMover_.reset();
     config = std::make_shared<Config>();
     setBotStarts(false);
     game = Game::init(config);
@@ -102,6 +107,8 @@ bool GameSession::userPlay(std::int64_t column) {
 }
 
 std::optional<PlayedMove> GameSession::move() {
+    // A counter written to its largest value has no next move number.
+    if (turnCount == std::numeric_limits<std::int64_t>::max()) return std::nullopt;
     ++turnCount;
     if (!game || !players) return std::nullopt;
     const auto found = players->find(game->currentPlayer);
@@ -110,6 +117,10 @@ std::optional<PlayedMove> GameSession::move() {
     if (!state) throw FatalError("GameSession: the game has no position");
     // A finished game has no next move to ask for.
     if (done) return std::nullopt;
+    // Hand-written turns with no opposite cannot be stepped; nothing is asked of the player.
+    constexpr auto lowest = std::numeric_limits<std::int64_t>::min();
+    if (state->playerTurn == lowest || game->currentPlayer == lowest) return std::nullopt;
+    const auto mover = found->first;
     const bool stochastic = turnCount < Config::TAU0;
     const auto action = found->second->act(state, stochastic);
     // The board is never corrupted by an answer that is not a legal move here.
@@ -120,26 +131,34 @@ std::optional<PlayedMove> GameSession::move() {
     if (!std::isfinite(step.value) || std::fabs(step.value) >= 9.2e18)
         throw FatalError("GameSession: the move's value is not a representable integer");
     value = static_cast<std::int64_t>(step.value);
+    lastMover_ = mover;
     const auto color = game->currentPlayer == 1 ? Color::red : Color::yellow;
     return PlayedMove{action, color, turnCount};
 }
 
 std::optional<Outcome> GameSession::outcome() const {
     if (!done || !game || !players) return std::nullopt;
-    const auto s = botStarts_ ? value : -value;
     if (!game->gameState) throw FatalError("GameSession: the game has no position");
-    const auto p = game->gameState->playerTurn;
-    auto name = [&](std::int64_t key) {
-        const auto found = players->find(key);
+    // Wide keys: a hand-written playerTurn of the lowest integer has no 64-bit opposite.
+    const __int128 p = game->gameState->playerTurn;
+    auto name = [&](__int128 key) {
+        if (key < std::numeric_limits<std::int64_t>::min() ||
+            key > std::numeric_limits<std::int64_t>::max())
+            return std::string();
+        const auto found = players->find(static_cast<std::int64_t>(key));
         return found != players->end() && found->second ? found->second->name : std::string();
     };
     std::string message;
-    if (s == 1)
-        message = name(-p) + " wins!";
-    else if (s == -1)
-        message = name(p) + " wins!";
-    else
+    if (value == 1 || value == -1) {
+        // The winner is whoever made the last move. It is recorded rather than derived from
+        // botStarts, which a host may write at any time; the derivation is kept for a result
+        // the host wrote without any move played.
+        const __int128 s = botStarts_ ? value : -value;
+        const __int128 winner = lastMover_ ? *lastMover_ : s == 1 ? -p : p;
+        message = name(winner) + " wins!";
+    } else {
         message = name(-p) + " & " + name(p) + " draw!";
+    }
     return Outcome{message, game->gameState->winningActions()};
 }
 

@@ -49,6 +49,7 @@ public:
     bool botStarts() const { return botStarts_; }
     void setBotStarts(bool newValue);
 
+    // Throws FatalError when `config` has been set to null.
     Shape boardLayout() const;
 
     // A network of the host's for this session's bots, now and in every later match; null
@@ -62,14 +63,19 @@ public:
 
     // Stores the user's next move in `column` (0..6); false when refused.
     bool userPlay(std::int64_t column);
-    // Plays the next move. Empty when there is nothing to ask, the match is over, or the
-    // player answers with an action that is not legal in the position.
+    // Plays the next move. Empty when there is nothing to ask, the match is over, the
+    // player answers with an action that is not legal in the position, or hand-written
+    // counters leave no next move (turnCount at its largest, a turn with no opposite).
     std::optional<PlayedMove> move();
+    // A win names the player who made the last move, whatever has been written to botStarts
+    // since.
     std::optional<Outcome> outcome() const;
     std::optional<std::vector<std::int64_t>> winningActions() const;
 
 private:
     bool botStarts_ = false;
+    // Key of the player whose move move() applied last in this match.
+    std::optional<std::int64_t> lastMover_;
     std::shared_ptr<version0328> model_;
 
     void giveModelToBots();

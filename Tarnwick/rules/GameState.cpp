@@ -1,9 +1,12 @@
 #include "Tarnwick/rules/GameState.hpp"
 
 #include <iostream>
+#include <limits>
+#include <ostream>
 #include <stdexcept>
 
 #include "Tarnwick/rules/Config.hpp"
+#include "Tarnwick/rules/Errors.hpp"
 
 namespace tarnwick {
 
@@ -58,10 +61,11 @@ bool GameState::lineOfLastMover(const std::array<std::int64_t, 4>& line) const {
 std::vector<std::int64_t> GameState::allowedActions() const {
     std::vector<std::int64_t> actions;
     const auto n = static_cast<std::int64_t>(board.size());
-    const auto c = shape.columns;
+    // Wide: a shape made by hand may hold any 64-bit column count.
+    const __int128 c = shape.columns;
     for (std::int64_t i = 0; i < n; ++i) {
         if (board[static_cast<std::size_t>(i)] != 0) continue;
-        const auto below = i + c;
+        const __int128 below = i + c;
         if (i < n - c && below >= 0 && below < n) {
             if (board[static_cast<std::size_t>(below)] != 0) actions.push_back(i);
         } else {
@@ -124,6 +128,9 @@ StepResult GameState::take(std::int64_t action) const {
     if (action < 0 || action >= static_cast<std::int64_t>(board.size()))
         throw std::out_of_range("GameState.take: action " + std::to_string(action) +
                                 " is not a cell of the board");
+    if (playerTurn == std::numeric_limits<std::int64_t>::min())
+        throw FatalError("GameState.take: playerTurn " + std::to_string(playerTurn) +
+                         " has no opponent");
     auto next = std::make_shared<GameState>(shape, -playerTurn);
     next->board = board;
     next->board[static_cast<std::size_t>(action)] = playerTurn;
@@ -179,12 +186,16 @@ std::shared_ptr<platform::MLMultiArray> GameState::binary() const {
         if (v == playerTurn) {
             data[i] = 1.0;
             data[plane + i] = 0.0;
-        } else if (v == -playerTurn) {
+        } else if (v == -static_cast<__int128>(playerTurn)) {
             data[i] = 0.0;
             data[plane + i] = 1.0;
         }
     }
     return array;
+}
+
+std::ostream& operator<<(std::ostream& out, const GameState& state) {
+    return out << state.description();
 }
 
 } // namespace tarnwick

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <iosfwd>
 #include <memory>
 #include <string>
 #include <vector>
@@ -43,7 +44,8 @@ public:
     virtual double value() const;
     virtual std::vector<std::int64_t> winningActions() const;
     // The position after `action`; this one is left unchanged. Throws std::out_of_range for
-    // an action that is not a cell of the board; legality is the caller's business.
+    // an action that is not a cell of the board, FatalError for a playerTurn that cannot be
+    // negated; legality is the caller's business.
     virtual StepResult take(std::int64_t action) const;
 
     // 84 characters: cells of player +1, then cells of player -1.
@@ -58,5 +60,8 @@ private:
     bool lastMoverHasLine() const;
     bool isFull() const;
 };
+
+// A printed position is its picture, `description`.
+std::ostream& operator<<(std::ostream& out, const GameState& state);
 
 } // namespace tarnwick

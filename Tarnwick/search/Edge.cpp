@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include "Tarnwick/rules/Errors.hpp"
+
 namespace tarnwick {
 
 Edge::Edge(const std::shared_ptr<Node>& inNode, std::shared_ptr<Node> outNode, double prior,
@@ -18,6 +20,7 @@ std::int64_t Edge::playerTurn() const {
 
 std::string Edge::id() const {
     const auto from = inNode.lock();
+    if (!outNode) throw FatalError("Edge.id: the edge has no out-node");
     return (from ? from->id() : std::string()) + "|" + outNode->id();
 }
 

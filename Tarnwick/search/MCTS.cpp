@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "Tarnwick/rules/Config.hpp"
+#include "Tarnwick/rules/Errors.hpp"
 #include "Tarnwick/search/Random.hpp"
 
 namespace tarnwick {
@@ -19,6 +20,9 @@ void MCTS::add(const std::shared_ptr<Node>& node) {
 }
 
 LeafResult MCTS::moveToLeaf() {
+    // The tree's members are public; a null written into them is a broken tree, refused
+    // before it is followed.
+    if (!root || !root->state) throw FatalError("MCTS.moveToLeaf: the tree has no root position");
     LeafResult result{root, 0.0, false, {}};
     // Plain pointers while descending: the tree owns every node and edge on the path, and
     // reference counts would be touched at every comparison.
@@ -27,8 +31,11 @@ LeafResult MCTS::moveToLeaf() {
     std::int64_t lastAction = 0;
     std::vector<double> noise;
     std::vector<double> alphas;
-    while (current && !current->isLeaf()) {
+    while (!current->isLeaf()) {
         const auto& edges = current->edges;
+        for (const auto& edge : edges)
+            if (!edge || !edge->outNode || !edge->outNode->state)
+                throw FatalError("MCTS.moveToLeaf: a null edge or node in the tree");
         double best = -99999.0;
         std::size_t chosen = 0;
         double epsilon = 0.0;
@@ -70,6 +77,8 @@ void MCTS::backFill(const std::shared_ptr<Node>& leaf, double value,
                     const std::vector<std::shared_ptr<Edge>>& breadcrumbs) {
     if (!leaf) throw std::invalid_argument("MCTS.backFill: null leaf");
     const auto leafPlayer = leaf->playerTurn();
+    for (const auto& edge : breadcrumbs)
+        if (!edge) throw FatalError("MCTS.backFill: a null edge in the path");
     for (const auto& edge : breadcrumbs) {
         const double direction = edge->playerTurn() == leafPlayer ? 1.0 : -1.0;
         edge->stats.N = edge->stats.N + 1;

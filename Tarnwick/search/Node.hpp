@@ -19,9 +19,13 @@ public:
     std::shared_ptr<GameState> state;
     std::vector<std::shared_ptr<Edge>> edges;
 
-    std::int64_t playerTurn() const { return state->playerTurn; }
-    std::string id() const { return state->id(); }
+    // Throw FatalError when `state` has been set to null.
+    std::int64_t playerTurn() const { return position().playerTurn; }
+    std::string id() const { return position().id(); }
     bool isLeaf() const { return edges.empty(); }
+
+private:
+    const GameState& position() const;
 };
 
 } // namespace tarnwick

@@ -22,7 +22,7 @@ std::int64_t uniformInt(std::int64_t low, std::int64_t high) {
     return std::uniform_int_distribution<std::int64_t>(low, high)(randomGenerator());
 }
 
-// Giles' single-precision approximation, refined by two Halley steps on erf to double precision.
+// Giles' single-precision approximation, refined by Halley steps to double precision.
 double erfinv(double x) {
     if (std::isnan(x) || x < -1.0 || x > 1.0) return std::numeric_limits<double>::quiet_NaN();
     if (x == 1.0) return std::numeric_limits<double>::infinity();
@@ -54,21 +54,37 @@ double erfinv(double x) {
     }
     double y = p * x;
     const double twoOverSqrtPi = 1.1283791670955126;
-    for (int i = 0; i < 2; ++i) {
-        const double err = std::erf(y) - x;
-        const double slope = twoOverSqrtPi * std::exp(-y * y);
-        if (slope == 0.0 || !std::isfinite(slope)) break;
-        const double step = err / slope;
-        y -= step / (1.0 + y * step);
+    if (std::fabs(x) <= 0.5) {
+        for (int i = 0; i < 2; ++i) {
+            const double err = std::erf(y) - x;
+            const double step = err / (twoOverSqrtPi * std::exp(-y * y));
+            y -= step / (1.0 + y * step);
+        }
+        return y;
     }
-    return y;
+    // Near +-1, erf(y) rounds to +-1 and carries no information about y, while 1 - |x| is
+    // exact (Sterbenz). The first guess is fitted only to single precision, and beyond
+    // |x| = 1 - 2^-24 it is off by up to 0.2, so Newton steps on log(erfc(y)) = log(1 - |x|),
+    // which converge from that far, take it to double precision.
+    const double logTarget = std::log(1.0 - std::fabs(x));
+    y = std::fabs(y);
+    for (int i = 0; i < 20; ++i) {
+        const double e = std::erfc(y);
+        if (!(e > 0.0)) break;
+        const double delta = (std::log(e) - logTarget) / (-twoOverSqrtPi * std::exp(-y * y) / e);
+        y -= delta;
+        if (std::fabs(delta) <= 1e-16 * y) break;
+    }
+    return x < 0.0 ? -y : y;
 }
 
 double randn() { return std::sqrt(2.0) * erfinv(2.0 * uniform01() - 1.0); }
 
 double gamrnd(double alpha, double beta) {
-    if (!std::isfinite(alpha))
-        throw GammaError::invalidInput("alpha is not a finite number!");
+    // The designed message covers every alpha <= 0, minus infinity included; NaN and plus
+    // infinity would never leave the rejection loop.
+    if (alpha <= 0.0) throw GammaError::invalidInput("alpha <= 0!");
+    if (!std::isfinite(alpha)) throw GammaError::invalidInput("alpha is not a finite number!");
     if (!(1.0 > alpha)) {
         const double d = alpha - 1.0 / 3.0;
         const double c = 1.0 / std::sqrt(9.0 * d);

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
+#include <map>
 #include <numeric>
 #include <random>
 #include <set>
@@ -220,4 +222,74 @@ TEST(Search, BotsPlayLegalMovesThroughoutRandomMatches) {
             done = step.done;
         }
     }
+}
+
+namespace {
+
+// A network that answers the same value and scores for every position.
+class ConstantModel : public platform::MLModel {
+public:
+    ConstantModel(double value, double score) : value(value), score(score) {}
+    std::shared_ptr<platform::MLFeatureProvider>
+    prediction(const platform::MLFeatureProvider&, const platform::MLPredictionOptions&) override {
+        using platform::MLFeatureValue;
+        auto output1 = platform::MLMultiArray::create({1}, platform::MLMultiArrayDataType::Double);
+        auto output2 = platform::MLMultiArray::create({42}, platform::MLMultiArrayDataType::Double);
+        output1->set(0, value);
+        for (std::int64_t i = 0; i < 42; ++i)
+            output2->set(i, i == 38 ? score : 0.0);
+        return std::make_shared<platform::MLDictionaryFeatureProvider>(
+            std::map<std::string, std::shared_ptr<MLFeatureValue>>{
+                {"output1", MLFeatureValue::featureValueWithMultiArray(output1)},
+                {"output2", MLFeatureValue::featureValueWithMultiArray(output2)}});
+    }
+    std::shared_ptr<platform::MLBatchProvider>
+    predictions(const platform::MLBatchProvider&, const platform::MLPredictionOptions&) override {
+        throw std::logic_error("not used");
+    }
+    double value, score;
+};
+
+} // namespace
+
+// A bot never plays on an answer that is not a number: the prediction fails, naming the model.
+TEST(Search, NonFiniteAnswersStopTheSearch) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    for (auto [value, score] : {std::pair{nan, 0.0}, {inf, 0.0}, {0.0, nan}, {0.0, -inf}}) {
+        auto agent =
+            bot(5, std::make_shared<version0328>(std::make_shared<ConstantModel>(value, score)));
+        try {
+            agent->act(after({}), false);
+            ADD_FAILURE() << "played on " << value << ", " << score;
+        } catch (const FatalError& error) {
+            EXPECT_NE(std::string(error.what()).find("the model version0328 answered"),
+                      std::string::npos)
+                << error.what();
+        }
+    }
+    auto fine = bot(5, std::make_shared<version0328>(std::make_shared<ConstantModel>(0.5, -1e300)));
+    EXPECT_NO_THROW(fine->act(after({}), false));
+}
+
+// Public members written to null: refused with FatalError, or rebuilt where the agent can.
+TEST(Search, NullsWrittenIntoTheTreeOrModel) {
+    auto agent = bot(5, loadBiasModel(favourColumn(3, 1.0f), 0.0f));
+    const auto start = after({});
+    agent->act(start, false);
+    agent->mcts->tree[start->id()] = nullptr;
+    EXPECT_NO_THROW(agent->act(start, false)) << "the tree is built afresh";
+    agent->mcts->root->edges.front() = nullptr;
+    EXPECT_THROW(agent->mcts->moveToLeaf(), FatalError);
+    agent->mcts->root->edges.clear();
+    agent->mcts->root->state = nullptr;
+    EXPECT_THROW(agent->mcts->moveToLeaf(), FatalError);
+    agent->mcts->root = nullptr;
+    EXPECT_THROW(agent->mcts->moveToLeaf(), FatalError);
+    const auto leaf = std::make_shared<Node>(start);
+    EXPECT_THROW(agent->mcts->backFill(leaf, 1.0, {nullptr}), FatalError);
+
+    version0328 model(std::make_shared<ConstantModel>(0.0, 0.0));
+    model.model = nullptr;
+    EXPECT_THROW(model.prediction(start->binary()), FatalError);
 }

@@ -7,6 +7,9 @@
 #include <limits>
 #include <sstream>
 
+#include <pthread.h>
+
+#include "Platform/ActivationBound.hpp"
 #include "Platform/MLModel.hpp"
 #include "Platform/ModelResource.hpp"
 #include "tests/support/ModelWriter.hpp"
@@ -149,6 +152,38 @@ const std::vector<BadResource>& badResources() {
          "model.json", "tensors overlap"},
         {"NegativeOffset", [](Resource& r) { tensorEntry(r, "stem.bias")["offset"] = -4; }, nullptr,
          "model.json", "\"offset\" is -4"},
+        // Integers where integers are meant, strings where strings are meant.
+        {"FormatVersionAsFloat", [](Resource& r) { r.manifest["formatVersion"] = 1.0; }, nullptr,
+         "model.json", "\"formatVersion\" is missing or not an integer"},
+        {"InputShapeOfFloats",
+         [](Resource& r) {
+             r.manifest["inputs"][0]["shape"] = J{2.0, 6, 7};
+         },
+         nullptr, "model.json", "feature \"input1\" must have shape [2, 6, 7]"},
+        {"TensorShapeOfFloats", [](Resource& r) { tensorEntry(r, "stem.bias")["shape"] = J{4.0}; },
+         nullptr, "model.json", "tensor \"stem.bias\" must have shape [4]"},
+        {"WeightsFileNotAString", [](Resource& r) { r.manifest["weights"]["file"] = 7; }, nullptr,
+         "model.json", "\"weights.file\" is not a string"},
+        {"WeightsFileWithNul",
+         [](Resource& r) { r.manifest["weights"]["file"] = std::string("weights.bin\0x", 13); },
+         nullptr, "model.json", "must name a file in the folder"},
+        {"DeeplyNestedManifest", nullptr,
+         [](const fs::path& f) {
+             auto manifest = nlohmann::json::parse(slurp(f / "model.json"));
+             manifest["inputs"][0]["shape"] = "deep";
+             auto text = manifest.dump();
+             text.replace(text.find("\"deep\""), 6,
+                          std::string(10000, '[') + std::string(10000, ']'));
+             overwrite(f / "model.json", text);
+         },
+         "model.json", "nests deeper than 16 levels"},
+        // Finite weights whose products overflow float: the tower would answer NaN.
+        {"HugeFiniteWeights",
+         [](Resource& r) {
+             setFloat(r, "stem.bias", 3e38f);
+             tt::reseal(r);
+         },
+         nullptr, "model.json", "past float range (a sum in \"stem\""},
     };
     return cases;
 }
@@ -227,6 +262,59 @@ TEST(ModelResource, InMemoryErrorsNameTheLabel) {
             EXPECT_EQ(std::string(error.what()).rfind("blob-7: ", 0), 0u) << error.what();
         }
     }
+}
+
+// A phone's secondary thread has about 512 KiB of stack: a deep manifest must be refused,
+// not overflow it.
+TEST(ModelResource, DeepManifestIsRefusedOnASmallStack) {
+    const auto resource = tt::makeResource({0, 2, 1, 1, 3}, tt::randomTensors({0, 2, 1, 1, 3}, 3));
+    auto text = resource.manifest.dump();
+    const auto at = text.find("[2,6,7]");
+    ASSERT_NE(at, std::string::npos);
+    text.replace(at, 7, std::string(100000, '[') + std::string(100000, ']'));
+    struct Job {
+        const std::string* text;
+        const std::string* weights;
+        std::string error;
+    } job{&text, &resource.weights, {}};
+    pthread_attr_t attributes;
+    pthread_attr_init(&attributes);
+    pthread_attr_setstacksize(&attributes, 256 * 1024);
+    pthread_t thread;
+    ASSERT_EQ(pthread_create(
+                  &thread, &attributes,
+                  [](void* raw) -> void* {
+                      auto* job = static_cast<Job*>(raw);
+                      try {
+                          parseModelResource(*job->text, *job->weights, "deep");
+                      } catch (const MLModelError& error) {
+                          job->error = error.what();
+                      }
+                      return nullptr;
+                  },
+                  &job),
+              0);
+    pthread_join(thread, nullptr);
+    pthread_attr_destroy(&attributes);
+    EXPECT_EQ(job.error, "deep: the manifest nests deeper than 16 levels");
+}
+
+// Interval bounds of a tower whose activations are known: the base resource's zero weights
+// give exactly its biases' sizes.
+TEST(ModelResource, ActivationBoundOfKnownWeights) {
+    const TowerArchitecture arch{1, 2, 1, 1, 3};
+    auto tensors = tt::randomTensors(arch, 5);
+    for (auto& [name, values] : tensors)
+        std::fill(values.begin(), values.end(), 0.f);
+    tensors["stem.bias"] = {2.f, -1.f};
+    tensors["block0.conv1.weight"][0] = 0.5f; // out 0, in 0, tap 0: relu(2 * 0.5) = 1
+    EXPECT_DOUBLE_EQ(activationBound({arch, tensors, ""}), 2.0);
+    tensors["value.fc2.bias"] = {-7.f};
+    EXPECT_DOUBLE_EQ(activationBound({arch, tensors, ""}), 7.0);
+    tensors["policy.conv.weight"] = {1e20f, 1e20f};
+    tensors["policy.fc.weight"].assign(42 * 42, 1e20f);
+    EXPECT_GT(activationBound({arch, tensors, ""}), activationLimit);
+    EXPECT_THROW(checkActivationBound({arch, tensors, ""}, "m"), MLModelError);
 }
 
 TEST(ModelResource, ConfigurationWithoutThreadsIsRefused) {

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <regex>
 
 #include "Tarnwick/agents/UserAgent.hpp"
 #include "Tarnwick/agents/ZenfoldAgent.hpp"
 #include "Tarnwick/play/GameSession.hpp"
+#include "Tarnwick/rules/Errors.hpp"
 #include "Tarnwick/search/Random.hpp"
 #include "tests/support/TestModels.hpp"
 
@@ -21,14 +23,6 @@ std::shared_ptr<ZenfoldAgent> botOf(GameSession& session, std::int64_t key) {
 // A bot that always plays in `column` while it can.
 void giveBotColumn(GameSession& session, int column) {
     botOf(session, -1)->setModel(loadBiasModel(favourColumn(column, 30.0f), 0.0f));
-    session.setMCTS_SIMS(12);
-}
-
-// A bot that prefers the cells in the order given.
-void giveBotCells(GameSession& session, const std::vector<int>& cells) {
-    std::vector<float> bias(42, 0.f);
-    for (std::size_t k = 0; k < cells.size(); ++k) bias[cells[k]] = 30.0f - k;
-    botOf(session, -1)->setModel(loadBiasModel(bias, 0.0f));
     session.setMCTS_SIMS(12);
 }
 
@@ -110,18 +104,18 @@ TEST(Session, BotStartsBeforeAndAfterClear) {
     EXPECT_TRUE(session.userPlay(0));
 }
 
+// Both seats are scripted, so nothing depends on what a search finds.
 TEST(Session, UserWinsWithAndWithoutBotStarts) {
     for (bool botStarts : {false, true}) {
         GameSession session;
-        giveBotCells(session, {41, 40, 39, 34});
+        (*session.players)[-1] = std::make_shared<UserAgent>("Tavrick", 84, 42);
         session.setBotStarts(botStarts);
-        if (botStarts) {
-            ASSERT_TRUE(session.move());
-        }
+        auto botMoves = [&](std::int64_t column) { userMoves(session, column); };
+        if (botStarts) botMoves(6);
         EXPECT_FALSE(session.outcome());
         for (int column : {0, 1, 2}) {
             userMoves(session, column);
-            ASSERT_TRUE(session.move());
+            botMoves(column < 1 ? 6 : 5);
         }
         EXPECT_EQ(session.winningActions(), std::vector<std::int64_t>{});
         userMoves(session, 3);
@@ -134,6 +128,69 @@ TEST(Session, UserWinsWithAndWithoutBotStarts) {
         EXPECT_FALSE(session.move()) << "nothing is played after the end";
         EXPECT_EQ(session.game->gameState->winningActions().size(), 4u);
     }
+}
+
+// The winner is whoever moved last, whatever the host writes to botStarts in between: a write
+// that leaves the turn where it was, or any write after the end.
+TEST(Session, OutcomeNamesTheLastMoverWhateverBotStartsSays) {
+    for (bool late : {false, true}) {
+        GameSession session;
+        (*session.players)[-1] = std::make_shared<UserAgent>("Tavrick", 84, 42);
+        userMoves(session, 0);
+        if (!late) session.setBotStarts(true); // the bot is to move already: no turn changes
+        EXPECT_EQ(session.game->currentPlayer, -1);
+        for (int column : {1, 2}) {
+            userMoves(session, 6);
+            userMoves(session, column);
+        }
+        userMoves(session, 6);
+        userMoves(session, 3);
+        ASSERT_TRUE(session.done);
+        for (bool flag : {false, true, false}) {
+            if (late) session.setBotStarts(flag);
+            ASSERT_TRUE(session.outcome());
+            EXPECT_EQ(session.outcome()->message, "User wins!") << late << flag;
+        }
+    }
+}
+
+// Hosts may write any value into the public counters; none of them leads to undefined
+// behaviour, and each is refused as documented.
+TEST(Session, ExtremeHandWrittenValuesAreRefused) {
+    constexpr auto lowest = std::numeric_limits<std::int64_t>::min();
+    constexpr auto highest = std::numeric_limits<std::int64_t>::max();
+    GameSession session;
+    giveBotColumn(session, 6);
+    session.turnCount = highest;
+    ASSERT_TRUE(session.userPlay(0));
+    EXPECT_FALSE(session.move()) << "no next move number";
+    EXPECT_EQ(session.turnCount, highest);
+
+    session.clear();
+    session.game->currentPlayer = lowest;
+    EXPECT_FALSE(session.userPlay(0));
+    EXPECT_FALSE(session.move());
+    session.game->currentPlayer = 1;
+    session.game->gameState->playerTurn = lowest;
+    ASSERT_TRUE(session.userPlay(0));
+    EXPECT_FALSE(session.move()) << "a turn with no opposite is not stepped";
+    EXPECT_EQ(session.game->gameState->board, std::vector<std::int64_t>(42, 0));
+
+    for (const auto value : {lowest, highest, std::int64_t{1}, std::int64_t{-1}}) {
+        session.done = true;
+        session.value = value;
+        const auto outcome = session.outcome();
+        ASSERT_TRUE(outcome);
+        EXPECT_FALSE(outcome->message.empty());
+    }
+
+    session.config = nullptr;
+    EXPECT_THROW(session.boardLayout(), FatalError);
+    EXPECT_TRUE(session.game);
+    session.game->config = nullptr;
+    EXPECT_EQ(session.game->reset(), nullptr);
+    session.game->currentPlayer = lowest;
+    EXPECT_THROW(session.game->step(38), FatalError);
 }
 
 TEST(Session, BotWins) {

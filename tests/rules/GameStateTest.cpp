@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <limits>
 #include <random>
+#include <sstream>
 #include <stdexcept>
 
+#include "Tarnwick/rules/Errors.hpp"
 #include "Tarnwick/rules/GameState.hpp"
 
 using namespace tarnwick;
@@ -176,6 +179,31 @@ TEST(Rules, HandAssignedBoardsOfTheWrongLengthAreReadSafely) {
     EXPECT_NO_THROW((void)state->allowedActions());
     EXPECT_THROW(state->take(10), std::out_of_range);
     EXPECT_NE(state->description().find("'?'"), std::string::npos);
+}
+
+// Values a caller may write (playerTurn) or construct (shape) at the ends of the 64-bit range.
+TEST(Rules, ExtremeTurnsAndShapesAreHandledWithoutOverflow) {
+    constexpr auto lowest = std::numeric_limits<std::int64_t>::min();
+    auto state = emptyBoard();
+    state->playerTurn = lowest;
+    EXPECT_THROW(state->take(38), FatalError);
+    EXPECT_FALSE(state->isEndGame());
+    EXPECT_EQ(state->value(), 0.0);
+    ASSERT_TRUE(state->binary());
+
+    GameState wide(Shape{0, lowest}, 1);
+    wide.board.assign(42, 0);
+    EXPECT_EQ(wide.allowedActions().size(), 42u) << "no cell has a cell below it";
+    GameState huge(Shape{0, std::numeric_limits<std::int64_t>::max()}, 1);
+    huge.board.assign(42, 0);
+    EXPECT_EQ(huge.allowedActions().size(), 42u);
+}
+
+TEST(Description, APrintedStateIsItsPicture) {
+    const auto state = play({38, 31});
+    std::ostringstream printed;
+    printed << *state;
+    EXPECT_EQ(printed.str(), state->description());
 }
 
 // Random games: every legal move is legal, the game ends, results agree with the lines.

@@ -18,6 +18,27 @@ TEST(Erfinv, InvertsErfToDoublePrecision) {
     EXPECT_TRUE(std::isnan(erfinv(1.5)));
 }
 
+// In the tails erf rounds to +-1, so accuracy is measured against erfc there.
+TEST(Erfinv, AccurateAndMonotonicIntoTheTails) {
+    double previous = 0.0;
+    for (int k = 1; k <= 53; ++k) {
+        const double tail = std::ldexp(1.0, -k);
+        const double y = erfinv(1.0 - tail);
+        EXPECT_NEAR(std::erfc(y) / tail, 1.0, 1e-13) << "1 - 2^-" << k;
+        EXPECT_GT(y, previous) << "1 - 2^-" << k;
+        EXPECT_EQ(erfinv(tail - 1.0), -y) << "odd at 2^-" << k << " - 1";
+        previous = y;
+    }
+    EXPECT_NEAR(erfinv(1.0 - 0x1p-53), 5.8636, 1e-4);
+    double last = -std::numeric_limits<double>::infinity();
+    for (int i = -10000; i <= 10000; ++i) {
+        const double x = i / 10000.5;
+        const double y = erfinv(x);
+        EXPECT_GT(y, last) << x;
+        last = y;
+    }
+}
+
 TEST(Randn, HasStandardNormalMoments) {
     seedRandom(1);
     const int n = 200000;
@@ -32,7 +53,7 @@ TEST(Randn, HasStandardNormalMoments) {
 }
 
 TEST(Gamrnd, RefusesNonPositiveAndNonFiniteShapes) {
-    for (double alpha : {0.0, -1.0, -0.5}) {
+    for (double alpha : {0.0, -1.0, -0.5, -std::numeric_limits<double>::infinity()}) {
         try {
             gamrnd(alpha);
             ADD_FAILURE() << "alpha " << alpha << " accepted";

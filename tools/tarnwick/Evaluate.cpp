@@ -16,6 +16,9 @@ int evaluate(const BotOptions& options, std::istream& in, std::ostream& out, std
     out << std::setprecision(9);
     std::string line;
     for (int number = 1; std::getline(in, line); ++number) {
+        // Lines are read as `play` reads them: surrounding blanks and a CR-LF ending are dropped.
+        line.erase(0, line.find_first_not_of(" \t\r"));
+        line.erase(line.find_last_not_of(" \t\r") + 1);
         const auto parsed = parseMoves(line);
         if (!parsed.state) {
             err << "tarnwick evaluate: line " << number << ": " << parsed.error << "\n";

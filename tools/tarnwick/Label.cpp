@@ -118,6 +118,16 @@ Lines botGame(const LabelOptions& options, const std::shared_ptr<version0328>& m
 } // namespace
 
 int label(const LabelOptions& options, std::ostream& out, std::ostream& log) {
+    // Casual play hands over at a ply drawn from [minPly, maxOpening]: an empty range is refused.
+    if (options.botSims == 0 && options.minPly > options.maxOpening) {
+        log << "tarnwick label: --min-ply " << options.minPly << " is above --max-opening "
+            << options.maxOpening << "\n";
+        return 2;
+    }
+    if (options.games < 0 || options.perGame < 0 || options.minPly < 0) {
+        log << "tarnwick label: counts and plies cannot be negative\n";
+        return 2;
+    }
     std::mt19937_64 rng(options.seed);
     Solver solver;
     std::shared_ptr<version0328> model;

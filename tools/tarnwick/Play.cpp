@@ -16,6 +16,8 @@ namespace {
 void drawBoard(const GameSession& session, std::ostream& out, bool colour,
                const std::vector<std::int64_t>& highlight = {}) {
     const auto& board = session.game->gameState->board;
+    // Cells hold the mover's playerTurn, which is the bot's +1 when the bot opened.
+    const std::int64_t user = session.botStarts() ? -1 : 1;
     out << "\n";
     for (std::int64_t row = 0; row < 6; ++row) {
         out << " |";
@@ -23,13 +25,13 @@ void drawBoard(const GameSession& session, std::ostream& out, bool colour,
             const auto cell = row * 7 + column;
             const auto v = board[static_cast<std::size_t>(cell)];
             const bool lit = std::find(highlight.begin(), highlight.end(), cell) != highlight.end();
-            std::string piece = v == 1 ? "X" : v == -1 ? "O" : ".";
+            std::string piece = v == user ? "X" : v == -user ? "O" : ".";
             if (colour && v != 0) {
                 // The user's pieces are yellow and the bot's red, as the session reports them.
-                const std::string tint = v == 1 ? "\033[33m" : "\033[31m";
+                const std::string tint = v == user ? "\033[33m" : "\033[31m";
                 piece = tint + (lit ? "\033[7m" : "") + "\u25CF" + "\033[0m";
             } else if (lit) {
-                piece = v == 1 ? "x" : "o";
+                piece = v == user ? "x" : "o";
             }
             out << " " << piece;
         }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <iomanip>
 #include <iostream>
@@ -47,8 +48,9 @@ int referee(const RefereeOptions& options, std::ostream& out, std::ostream& err)
     applySeed(options.bot);
     Config::TAU0 = 0;
     auto model = loadModel(options.bot.model);
+    std::error_code error;
     std::ifstream in(options.positions);
-    if (!in) {
+    if (!std::filesystem::is_regular_file(options.positions, error) || !in) {
         err << "tarnwick referee: cannot read \"" << options.positions << "\"\n";
         return 2;
     }
@@ -82,6 +84,10 @@ int referee(const RefereeOptions& options, std::ostream& out, std::ostream& err)
             t.keeps += chosen && sign(*chosen) == sign(best);
             t.best += chosen && *chosen == best;
         }
+    }
+    if (tallies.empty()) {
+        err << "tarnwick referee: \"" << options.positions << "\" holds no positions\n";
+        return 2;
     }
     out << "referee: " << options.positions << ", "
         << (options.bot.sims > 0 ? std::to_string(options.bot.sims) + " simulations"

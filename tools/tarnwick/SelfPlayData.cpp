@@ -10,12 +10,14 @@
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
+#include <limits>
 #include <ostream>
 #include <vector>
 
 #include "Tarnwick/agents/ZenfoldAgent.hpp"
 #include "Tarnwick/play/Game.hpp"
 #include "tools/tarnwick/Commands.hpp"
+#include "tools/tarnwick/NumericOption.hpp"
 
 namespace tarnwick::cli {
 
@@ -32,10 +34,16 @@ struct Record {
     std::int64_t mover;
 };
 
+// At most one game's records, and a part of one more, follow the header's count when a run
+// stopped between writing a game and counting it.
+constexpr std::uint64_t unfinishedBytes = 43 * recordBytes;
+
 // Opens `path` for appending and returns the records it already holds; creates it when
-// missing, and cuts off a record left half-written by an interrupted run.
+// missing, and cuts off what an interrupted run left uncounted. A file whose header does not
+// match its size is refused untouched: it is not one this tool wrote.
 std::uint64_t openRecords(const std::filesystem::path& path, std::fstream& file) {
-    if (!std::filesystem::exists(path)) {
+    std::error_code error;
+    if (!std::filesystem::exists(path, error)) {
         std::ofstream create(path, std::ios::binary);
         const std::uint64_t zero = 0;
         create.write(magic, 4);
@@ -43,6 +51,8 @@ std::uint64_t openRecords(const std::filesystem::path& path, std::fstream& file)
         create.write(reinterpret_cast<const char*>(&zero), 8);
         if (!create) throw std::runtime_error(path.string() + ": cannot be created");
     }
+    if (!std::filesystem::is_regular_file(path, error))
+        throw std::runtime_error(path.string() + ": not a regular file");
     file.open(path, std::ios::binary | std::ios::in | std::ios::out);
     char head[headerBytes] = {};
     if (!file.read(head, headerBytes) || std::memcmp(head, magic, 4) != 0)
@@ -54,12 +64,31 @@ std::uint64_t openRecords(const std::filesystem::path& path, std::fstream& file)
     if (fileVersion != version)
         throw std::runtime_error(path.string() + ": unsupported version " + std::to_string(fileVersion));
     const auto size = std::filesystem::file_size(path);
-    if (size < headerBytes + count * recordBytes)
-        throw std::runtime_error(path.string() + ": shorter than its header's record count");
+    if (count > (size - headerBytes) / recordBytes)
+        throw std::runtime_error(path.string() + ": its header counts " + std::to_string(count) +
+                                 " records, more than the file holds");
+    const auto counted = headerBytes + count * recordBytes;
+    if (size - counted >= unfinishedBytes)
+        throw std::runtime_error(path.string() + ": holds " + std::to_string(size - counted) +
+                                 " bytes past its header's " + std::to_string(count) +
+                                 " records, more than an interrupted game leaves");
     file.close();
-    std::filesystem::resize_file(path, headerBytes + count * recordBytes);
+    if (size != counted) std::filesystem::resize_file(path, counted);
     file.open(path, std::ios::binary | std::ios::in | std::ios::out);
     return count;
+}
+
+// The games an earlier run finished, from the progress file beside the records.
+std::int64_t gamesDone(const std::filesystem::path& progressPath) {
+    std::ifstream progress(progressPath);
+    if (!progress) return 0;
+    std::string text;
+    progress >> text;
+    const auto games = parseDecimal(text, 0, std::numeric_limits<std::int64_t>::max());
+    if (!games)
+        throw std::runtime_error(progressPath.string() + ": \"" + text +
+                                 "\" is not a count of games");
+    return static_cast<std::int64_t>(*games);
 }
 
 // The file is little-endian; so is every machine this builds for.
@@ -81,8 +110,7 @@ int selfplayData(const SelfPlayDataOptions& options, std::ostream& log) {
     const auto model = loadModel(options.bot.model);
     const std::filesystem::path path = options.out;
     const auto progressPath = std::filesystem::path(options.out + ".games");
-    std::int64_t done = 0;
-    if (std::ifstream progress(progressPath); progress) progress >> done;
+    std::int64_t done = gamesDone(progressPath);
     std::fstream file;
     std::uint64_t count = openRecords(path, file);
 

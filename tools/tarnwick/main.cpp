@@ -1,5 +1,6 @@
 // tarnwick: play the bot, watch it play itself, ask it for a move, measure it.
 
+#include <cstdint>
 #include <cstdio>
 #include <iostream>
 
@@ -7,6 +8,7 @@
 #include <unistd.h>
 
 #include "tools/tarnwick/Commands.hpp"
+#include "tools/tarnwick/NumericOption.hpp"
 
 int main(int argc, char** argv) {
     using namespace tarnwick::cli;
@@ -14,12 +16,17 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
 
     // Every command shares `options`, so they all share one default simulation count.
+    // Ranges of the numeric options, stated in their help texts.
+    constexpr std::uint64_t maxSims = 1000000;
+    constexpr std::uint64_t maxGames = 100000000;
+    constexpr std::uint64_t maxSeed = UINT64_MAX;
     BotOptions options;
     auto botOptions = [&](CLI::App* command) {
-        command->add_option("--sims", options.sims, "simulations per bot move")->capture_default_str();
+        addNumber(command, "--sims", options.sims, 0, maxSims, "simulations per bot move")
+            ->capture_default_str();
         command->add_option("--model", options.model,
                             "model resource folder (default: the shipped version0328.mlmodelc)");
-        command->add_option("--seed", options.seed, "seed of the random generator");
+        addNumber(command, "--seed", options.seed, 0, maxSeed, "seed of the random generator");
     };
 
     bool botStarts = false;
@@ -27,7 +34,8 @@ int main(int argc, char** argv) {
     auto* play = app.add_subcommand("play", "play a game against the bot in the terminal");
     botOptions(play);
     play->add_flag("--bot-starts", botStarts, "let the bot make the first move");
-    play->add_option("--tau", tau, "opening moves the bot chooses by sampling")->capture_default_str();
+    addNumber(play, "--tau", tau, 0, 42, "opening moves the bot chooses by sampling")
+        ->capture_default_str();
 
     auto* self = app.add_subcommand("selfplay", "print a whole bot-against-bot match");
     botOptions(self);
@@ -42,15 +50,20 @@ int main(int argc, char** argv) {
     LabelOptions labelling;
     auto* label = app.add_subcommand(
         "label", "print positions from varied play or the bot's games with the perfect score of every column");
-    label->add_option("--games", labelling.games, "games to play")->capture_default_str();
-    label->add_option("--per-game", labelling.perGame, "positions kept per game (0: all)")
+    addNumber(label, "--games", labelling.games, 0, maxGames, "games to play")
         ->capture_default_str();
-    label->add_option("--min-ply", labelling.minPly, "earliest labelled ply")->capture_default_str();
-    label->add_option("--max-opening", labelling.maxOpening, "latest ply of casual opening play")
+    addNumber(label, "--per-game", labelling.perGame, 0, 42, "positions kept per game (0: all)")
         ->capture_default_str();
-    label->add_option("--seed", labelling.seed, "seed of the game generator")->capture_default_str();
-    label->add_option("--bot-sims", labelling.botSims,
-                      "play the bot (this many simulations) first against the perfect player; 0: varied play")
+    addNumber(label, "--min-ply", labelling.minPly, 0, 42, "earliest labelled ply")
+        ->capture_default_str();
+    addNumber(label, "--max-opening", labelling.maxOpening, 0, 42,
+              "latest ply of casual opening play, not below --min-ply")
+        ->capture_default_str();
+    addNumber(label, "--seed", labelling.seed, 0, maxSeed, "seed of the game generator")
+        ->capture_default_str();
+    addNumber(
+        label, "--bot-sims", labelling.botSims, 0, maxSims,
+        "play the bot (this many simulations) first against the perfect player; 0: varied play")
         ->capture_default_str();
     label->add_option("--model", labelling.model,
                       "the bot's model folder (default: the shipped version0328.mlmodelc)");
@@ -65,7 +78,8 @@ int main(int argc, char** argv) {
         "referee", "score the bot's moves against the perfect player's on a position set");
     botOptions(referee);
     referee->add_option("--positions", judging.positions, "position set")->capture_default_str();
-    referee->add_option("--games", judging.games, "games against the perfect player, bot first")
+    addNumber(referee, "--games", judging.games, 0, maxGames,
+              "games against the perfect player, bot first")
         ->capture_default_str();
     referee->add_option("--known", judging.known,
                         "label lines (as tarnwick opening prints them) the perfect player need not solve");
@@ -76,8 +90,10 @@ int main(int argc, char** argv) {
     auto* arena = app.add_subcommand("arena", "play two models against each other");
     botOptions(arena);
     arena->add_option("--opponent", match.opponent, "the second model's folder (default: shipped)");
-    arena->add_option("--games", match.games, "games, colours alternating")->capture_default_str();
-    arena->add_option("--tau", match.tau, "opening moves chosen by sampling")->capture_default_str();
+    addNumber(arena, "--games", match.games, 0, maxGames, "games, colours alternating")
+        ->capture_default_str();
+    addNumber(arena, "--tau", match.tau, 0, 42, "opening moves chosen by sampling")
+        ->capture_default_str();
 
     auto* benchmark = app.add_subcommand("bench", "print network latency, search speed and move time");
     botOptions(benchmark);
@@ -91,15 +107,18 @@ int main(int argc, char** argv) {
     auto* selfplayData = app.add_subcommand(
         "selfplay-data", "write training records from the bot playing itself (resumable)");
     botOptions(selfplayData);
-    selfplayData->add_option("--games", records.games, "games in the file when done")->capture_default_str();
-    selfplayData->add_option("--tau", records.tau, "opening moves chosen by sampling")->capture_default_str();
+    addNumber(selfplayData, "--games", records.games, 0, maxGames, "games in the file when done")
+        ->capture_default_str();
+    addNumber(selfplayData, "--tau", records.tau, 0, 42, "opening moves chosen by sampling")
+        ->capture_default_str();
     selfplayData->add_option("--out", records.out, "record file (appended to)")->capture_default_str();
 
     OpeningOptions openingTree;
     auto* opening = app.add_subcommand(
         "opening", "print the perfect-play tree of the opening with the score of every column");
     opening->add_option("--from", openingTree.from, "the tree's root, e.g. 4 (default: the empty board)");
-    opening->add_option("--plies", openingTree.plies, "label positions with fewer pieces than this")
+    addNumber(opening, "--plies", openingTree.plies, 0, 43,
+              "label positions with fewer pieces than this")
         ->capture_default_str();
     opening->add_option("--known", openingTree.known,
                         "an earlier run's output, whose lines are reused, not solved again");
@@ -108,7 +127,12 @@ int main(int argc, char** argv) {
     auto* solve = app.add_subcommand("solve", "print the perfect score of every column");
     solve->add_option("MOVES", solveMoves, "columns played so far, e.g. 4453");
 
-    CLI11_PARSE(app, argc, argv);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        // Help exits 0; every refused command line exits 2, as the commands' own checks do.
+        return app.exit(error) == 0 ? 0 : 2;
+    }
     try {
         if (*play) return tarnwick::cli::play(options, botStarts, tau, std::cin, std::cout,
                                               isatty(STDOUT_FILENO) && isatty(STDIN_FILENO));

@@ -110,13 +110,25 @@ std::shared_ptr<MLModel> loadBundled(const MLModelConfiguration* configuration) 
 }
 } // namespace
 
-version0328::version0328() : model(loadBundled(nullptr)) {}
-version0328::version0328(const MLModelConfiguration& configuration) : model(loadBundled(&configuration)) {}
-version0328::version0328(const std::filesystem::path& contentsOf) : model(MLModel::load(contentsOf)) {}
-version0328::version0328(const std::filesystem::path& contentsOf, const MLModelConfiguration& configuration)
-    : model(MLModel::load(contentsOf, configuration)) {}
+version0328::version0328() : model(loadBundled(nullptr)) {
+    if (const auto url = urlOfModelInThisBundle()) resourceName_ = url->string();
+}
+version0328::version0328(const MLModelConfiguration& configuration)
+    : model(loadBundled(&configuration)) {
+    if (const auto url = urlOfModelInThisBundle()) resourceName_ = url->string();
+}
+version0328::version0328(const std::filesystem::path& contentsOf)
+    : model(MLModel::load(contentsOf)), resourceName_(contentsOf.string()) {}
+version0328::version0328(const std::filesystem::path& contentsOf,
+                         const MLModelConfiguration& configuration)
+    : model(MLModel::load(contentsOf, configuration)), resourceName_(contentsOf.string()) {}
 version0328::version0328(std::shared_ptr<MLModel> model) : model(std::move(model)) {
     if (!this->model) throw FatalError("version0328: no model given");
+}
+
+MLModel& version0328::loaded() const {
+    if (!model) throw FatalError("version0328: the model has been set to null");
+    return *model;
 }
 
 std::shared_ptr<version0328Output> version0328::prediction(const version0328Input& input) {
@@ -125,7 +137,7 @@ std::shared_ptr<version0328Output> version0328::prediction(const version0328Inpu
 
 std::shared_ptr<version0328Output> version0328::prediction(const version0328Input& input,
                                                            const MLPredictionOptions& options) {
-    return std::make_shared<version0328Output>(model->prediction(input, options));
+    return std::make_shared<version0328Output>(loaded().prediction(input, options));
 }
 
 std::shared_ptr<version0328Output> version0328::prediction(std::shared_ptr<MLMultiArray> input1) {
@@ -136,7 +148,7 @@ std::vector<std::shared_ptr<version0328Output>>
 version0328::predictions(const std::vector<std::shared_ptr<version0328Input>>& inputs,
                          const MLPredictionOptions& options) {
     std::vector<std::shared_ptr<MLFeatureProvider>> providers(inputs.begin(), inputs.end());
-    const auto batch = model->predictions(MLArrayBatchProvider(std::move(providers)), options);
+    const auto batch = loaded().predictions(MLArrayBatchProvider(std::move(providers)), options);
     std::vector<std::shared_ptr<version0328Output>> results;
     results.reserve(inputs.size());
     for (std::int64_t i = 0; i < batch->count(); ++i)

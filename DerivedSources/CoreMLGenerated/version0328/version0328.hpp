@@ -73,6 +73,10 @@ public:
     // Wraps an already loaded model (tests, benchmarks, other networks).
     explicit version0328(std::shared_ptr<platform::MLModel> model);
 
+    // What the model was loaded from, for messages: the resource folder, or "version0328" for
+    // a model handed over already loaded.
+    const std::string& resourceName() const { return resourceName_; }
+
     std::shared_ptr<version0328Output> prediction(const version0328Input& input);
     std::shared_ptr<version0328Output> prediction(const version0328Input& input,
                                                   const platform::MLPredictionOptions& options);
@@ -80,6 +84,12 @@ public:
     std::vector<std::shared_ptr<version0328Output>>
     predictions(const std::vector<std::shared_ptr<version0328Input>>& inputs,
                 const platform::MLPredictionOptions& options = {});
+
+private:
+    // `model` is public; a null written there is refused with FatalError at prediction.
+    platform::MLModel& loaded() const;
+
+    std::string resourceName_ = "version0328";
 };
 
 } // namespace tarnwick

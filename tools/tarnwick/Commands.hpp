@@ -91,7 +91,7 @@ int critical(const CriticalOptions& options, std::ostream& log);
 inline constexpr const char* DefaultPositions = "bench/positions.tsv";
 struct RefereeOptions {
     BotOptions bot;                           // sims 0: the network's own choice, no search
-    std::string positions = DefaultPositions; // "moves<TAB>s1,...,s7" lines
+    std::string positions = DefaultPositions; // "moves<TAB>s1,...,s7" lines; empty: none
     // The critical set, reported beside; by default bench/critical.tsv when `positions` is
     // the default set, and none otherwise. Empty: none.
     std::optional<std::string> critical;

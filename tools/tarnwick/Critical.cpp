@@ -62,10 +62,15 @@ double blunderRate(Player player) {
     return 1.0;
 }
 
+// Uniform, or centre-weighted and, as a person would, not handing the opponent a win on the
+// next move when another column avoids it.
 int casualColumn(const Position& position, std::mt19937_64& rng, bool uniform) {
+    const auto safe = uniform ? 0 : position.nonLosingMoves();
     std::array<double, 7> w{};
-    for (int c = 0; c < 7; ++c)
-        w[c] = position.canPlay(c) ? (uniform ? 1.0 : 4.0 - std::abs(c - 3)) : 0.0;
+    for (int c = 0; c < 7; ++c) {
+        const bool allowed = safe ? (safe & Position::columnMask(c)) != 0 : position.canPlay(c);
+        w[c] = allowed ? (uniform ? 1.0 : 4.0 - std::abs(c - 3)) : 0.0;
+    }
     return std::discrete_distribution<int>(w.begin(), w.end())(rng);
 }
 

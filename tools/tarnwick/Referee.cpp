@@ -119,10 +119,13 @@ int referee(const RefereeOptions& options, std::ostream& out, std::ostream& err)
     applySeed(options.bot);
     Config::TAU0 = 0;
     auto model = loadModel(options.bot.model);
-    Tallies tallies;
-    if (!judgeSet(options.positions, phaseOf, model, options.bot.sims, tallies, err)) return 2;
-    printTallies(out, options.positions, options.bot.sims, "phase",
-                 {"opening", "middle", "end", "all"}, tallies);
+    if (!options.positions.empty()) {
+        Tallies tallies;
+        if (!judgeSet(options.positions, phaseOf, model, options.bot.sims, tallies, err))
+            return 2;
+        printTallies(out, options.positions, options.bot.sims, "phase",
+                     {"opening", "middle", "end", "all"}, tallies);
+    }
     // The critical set goes with the default set unless named or turned off.
     const auto critical = options.critical.value_or(
         options.positions == DefaultPositions ? "bench/critical.tsv" : "");

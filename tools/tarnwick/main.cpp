@@ -84,7 +84,7 @@ int main(int argc, char** argv) {
     auto* referee = app.add_subcommand(
         "referee", "score the bot's moves against the perfect player's on a position set");
     botOptions(referee);
-    referee->add_option("--positions", judging.positions, "position set")->capture_default_str();
+    referee->add_option("--positions", judging.positions, "position set (\"\": none)")->capture_default_str();
     std::string criticalPath;
     auto* criticalOption = referee->add_option(
         "--critical", criticalPath,

@@ -26,7 +26,7 @@ committed=()
 [ -n "${TARNWICK_LABELS:-}" ] || committed=("training/labels/*.tsv.gz")
 [ -f "$table" ] || printf 'generation\talone_keeps\talone_best\tsims50_keeps\tsims50_best\telo\telo_low\telo_high\n' >"$table"
 
-referee() { "$bin" referee --model "$1" --sims "$2" --seed 1 | awk '$1 == "all" {gsub("%", ""); print $3 "\t" $4}'; }
+referee() { "$bin" referee --model "$1" --sims "$2" --seed 1 --critical "" | awk '$1 == "all" {gsub("%", ""); print $3 "\t" $4}'; }
 
 for ((g = first; g <= last; g++)); do
     run="g$g" data="$labels/solver-labels-g$g.tsv" model="$runs/g$g/export/version0328.mlmodelc"

@@ -68,12 +68,36 @@ struct OpeningOptions {
 // player, shallowest first.
 int opening(const OpeningOptions& options, std::ostream& out, std::ostream& log);
 
+// The critical positions (some legal move changes the outcome) of `tarnwick critical`, in
+// equal numbers for each phase: 4-9, 10-16, 17-24 and 25-34 stones.
+struct CriticalPhase {
+    int first, last; // stones on the board
+};
+const std::array<CriticalPhase, 4>& criticalPhases();
+struct CriticalOptions {
+    std::vector<std::int64_t> perPhase{400}; // by phase; the last count for the rest
+    std::uint64_t seed = 32;
+    std::int64_t maxGames = 1000000;
+    std::int64_t solveFrom = 10;      // earlier, the players take only the known columns
+    std::int64_t scoreFrom = 8;       // earlier, a position is kept only when its scores are known
+    std::vector<std::string> exclude; // label files whose positions (and mirrors) are left out
+    std::vector<std::string> known;   // label or book lines whose scores need no solving
+    std::string out = "bench/critical.tsv"; // appended to: a second run carries on
+    std::size_t tableEntries = 67108859;
+};
+// Status 1 when maxGames ran out before every phase was full.
+int critical(const CriticalOptions& options, std::ostream& log);
+
+inline constexpr const char* DefaultPositions = "bench/positions.tsv";
 struct RefereeOptions {
-    BotOptions bot;                             // sims 0: the network's own choice, no search
-    std::string positions = "bench/positions.tsv"; // "moves<TAB>s1,...,s7" lines
-    int games = 0;                              // games against the perfect player, bot first
-    std::string book = "bench/book.tsv";        // the perfect player's early choices
-    std::string known;                          // label lines whose best columns it takes as given
+    BotOptions bot;                           // sims 0: the network's own choice, no search
+    std::string positions = DefaultPositions; // "moves<TAB>s1,...,s7" lines; empty: none
+    // The critical set, reported beside; by default bench/critical.tsv when `positions` is
+    // the default set, and none otherwise. Empty: none.
+    std::optional<std::string> critical;
+    int games = 0;                            // games against the perfect player, bot first
+    std::string book = "bench/book.tsv";      // the perfect player's early choices
+    std::string known;                        // label lines whose best columns it takes as given
 };
 int referee(const RefereeOptions& options, std::ostream& out, std::ostream& err);
 

@@ -24,7 +24,9 @@ using solver::Position;
 
 namespace {
 
-int sign(int x) { return (x > 0) - (x < 0); }
+int sign(int x) {
+    return (x > 0) - (x < 0);
+}
 
 // The bot's column: the search, or with no simulations the network's most likely legal move.
 int botColumn(ZenfoldAgent& bot, version0328& model, const std::shared_ptr<GameState>& state,
@@ -42,22 +44,22 @@ const char* phaseOf(std::size_t pieces) {
     return pieces < 14 ? "opening" : pieces < 28 ? "middle" : "end";
 }
 
-} // namespace
+struct Tally {
+    int positions = 0, keeps = 0, best = 0;
+};
+using Tallies = std::map<std::string, Tally>;
 
-int referee(const RefereeOptions& options, std::ostream& out, std::ostream& err) {
-    applySeed(options.bot);
-    Config::TAU0 = 0;
-    auto model = loadModel(options.bot.model);
+// The bot's move in every position of a set, tallied by the phase `phaseOf` names and in
+// "all"; false with a message when a line is not a position with seven scores.
+template <typename PhaseOf>
+bool judgeSet(const std::string& path, PhaseOf phaseOf, const std::shared_ptr<version0328>& model,
+              std::int64_t sims, Tallies& tallies, std::ostream& err) {
     std::error_code error;
-    std::ifstream in(options.positions);
-    if (!std::filesystem::is_regular_file(options.positions, error) || !in) {
-        err << "tarnwick referee: cannot read \"" << options.positions << "\"\n";
-        return 2;
+    std::ifstream in(path);
+    if (!std::filesystem::is_regular_file(path, error) || !in) {
+        err << "tarnwick referee: cannot read \"" << path << "\"\n";
+        return false;
     }
-    struct Tally {
-        int positions = 0, keeps = 0, best = 0;
-    };
-    std::map<std::string, Tally> tallies;
     std::string line;
     int lineNumber = 0;
     while (std::getline(in, line)) {
@@ -65,20 +67,20 @@ int referee(const RefereeOptions& options, std::ostream& out, std::ostream& err)
         if (line.empty() || line[0] == '#') continue;
         const auto tab = line.find('\t');
         const auto moves = line.substr(0, tab);
-        const auto scores = tab == std::string::npos ? std::nullopt : parseScores(line.substr(tab + 1));
+        const auto scores =
+            tab == std::string::npos ? std::nullopt : parseScores(line.substr(tab + 1));
         const auto parsed = parseMoves(moves);
         if (!scores || !parsed.state || parsed.state->isEndGame()) {
-            err << "tarnwick referee: " << options.positions << ":" << lineNumber
+            err << "tarnwick referee: " << path << ":" << lineNumber
                 << ": not a position with seven scores\n";
-            return 2;
+            return false;
         }
-        ZenfoldAgent bot("referee", 84, 42, std::max<std::int64_t>(1, options.bot.sims),
-                         Config::CPUCT);
+        ZenfoldAgent bot("referee", 84, 42, std::max<std::int64_t>(1, sims), Config::CPUCT);
         bot.setModel(model);
-        const int column = botColumn(bot, *model, parsed.state, options.bot.sims, false);
+        const int column = botColumn(bot, *model, parsed.state, sims, false);
         const int best = bestScore(*scores);
         const auto& chosen = (*scores)[column];
-        for (const auto* phase : {phaseOf(moves.size()), "all"}) {
+        for (const std::string& phase : {std::string(phaseOf(moves.size())), std::string("all")}) {
             auto& t = tallies[phase];
             ++t.positions;
             t.keeps += chosen && sign(*chosen) == sign(best);
@@ -86,22 +88,62 @@ int referee(const RefereeOptions& options, std::ostream& out, std::ostream& err)
         }
     }
     if (tallies.empty()) {
-        err << "tarnwick referee: \"" << options.positions << "\" holds no positions\n";
-        return 2;
+        err << "tarnwick referee: \"" << path << "\" holds no positions\n";
+        return false;
     }
-    out << "referee: " << options.positions << ", "
-        << (options.bot.sims > 0 ? std::to_string(options.bot.sims) + " simulations"
-                                 : std::string("network alone"))
+    return true;
+}
+
+void printTallies(std::ostream& out, const std::string& path, std::int64_t sims,
+                  const char* heading, const std::vector<std::string>& phases, Tallies& tallies) {
+    out << "referee: " << path << ", "
+        << (sims > 0 ? std::to_string(sims) + " simulations" : std::string("network alone"))
         << "\n";
-    out << std::left << std::setw(10) << "phase" << std::right << std::setw(10) << "positions"
-        << std::setw(16) << "keeps outcome" << std::setw(12) << "best move" << "\n";
+    out << std::left << std::setw(10) << heading << std::right << std::setw(10) << "positions"
+        << std::setw(16) << "keeps outcome" << std::setw(12) << "best move"
+        << "\n";
     out << std::fixed << std::setprecision(1);
-    for (const auto* phase : {"opening", "middle", "end", "all"}) {
+    for (const auto& phase : phases) {
         const auto& t = tallies[phase];
         if (t.positions == 0) continue;
         out << std::left << std::setw(10) << phase << std::right << std::setw(10) << t.positions
             << std::setw(15) << 100.0 * t.keeps / t.positions << "%" << std::setw(11)
             << 100.0 * t.best / t.positions << "%\n";
+    }
+}
+
+std::string stonesOf(std::size_t pieces) {
+    for (const auto& phase : criticalPhases())
+        if (static_cast<int>(pieces) >= phase.first && static_cast<int>(pieces) <= phase.last)
+            return std::to_string(phase.first) + "-" + std::to_string(phase.last);
+    return "other";
+}
+
+} // namespace
+
+int referee(const RefereeOptions& options, std::ostream& out, std::ostream& err) {
+    applySeed(options.bot);
+    Config::TAU0 = 0;
+    auto model = loadModel(options.bot.model);
+    if (!options.positions.empty()) {
+        Tallies tallies;
+        if (!judgeSet(options.positions, phaseOf, model, options.bot.sims, tallies, err))
+            return 2;
+        printTallies(out, options.positions, options.bot.sims, "phase",
+                     {"opening", "middle", "end", "all"}, tallies);
+    }
+    // The critical set goes with the default set unless named or turned off.
+    const auto critical = options.critical.value_or(
+        options.positions == DefaultPositions ? "bench/critical.tsv" : "");
+    if (!critical.empty()) {
+        Tallies criticalTallies;
+        if (!judgeSet(critical, stonesOf, model, options.bot.sims, criticalTallies, err)) return 2;
+        std::vector<std::string> phases;
+        for (const auto& phase : criticalPhases())
+            phases.push_back(std::to_string(phase.first) + "-" + std::to_string(phase.last));
+        phases.push_back("other");
+        phases.push_back("all");
+        printTallies(out, critical, options.bot.sims, "stones", phases, criticalTallies);
     }
 
     if (options.games > 0) {

@@ -73,11 +73,32 @@ int main(int argc, char** argv) {
     label->add_option("--known", labelling.known,
                       "label lines (as tarnwick opening prints them) the perfect player need not solve");
 
+    CriticalOptions criticalSet;
+    auto* critical = app.add_subcommand(
+        "critical", "write scored positions where some move changes the outcome, by phase (resumable)");
+    critical->add_option("--per-phase", criticalSet.perPhase,
+                         "positions in each phase, e.g. 100,500 (the last count for the rest)")
+        ->delimiter(',')->capture_default_str();
+    addNumber(critical, "--seed", criticalSet.seed, 0, maxSeed, "seed of the game generator");
+    addNumber(critical, "--max-games", criticalSet.maxGames, 1, maxGames, "give up after this many games");
+    addNumber(critical, "--solve-from", criticalSet.solveFrom, 0, 42,
+              "earliest ply the players ask the solver (before it, known columns only)");
+    addNumber(critical, "--score-from", criticalSet.scoreFrom, 0, 42,
+              "fewer stones: kept only when --known answers every column");
+    critical->add_option("--exclude", criticalSet.exclude,
+                         "training label files: their positions, children and mirrors are left out");
+    critical->add_option("--known", criticalSet.known, "label or book files whose scores are taken as given");
+    critical->add_option("--out", criticalSet.out, "output file (appended to)")->capture_default_str();
+
     RefereeOptions judging;
     auto* referee = app.add_subcommand(
         "referee", "score the bot's moves against the perfect player's on a position set");
     botOptions(referee);
-    referee->add_option("--positions", judging.positions, "position set")->capture_default_str();
+    referee->add_option("--positions", judging.positions, "position set (\"\": none)")->capture_default_str();
+    std::string criticalPath;
+    auto* criticalOption = referee->add_option(
+        "--critical", criticalPath,
+        "critical position set reported beside (default: bench/critical.tsv with the default set; \"\": none)");
     addNumber(referee, "--games", judging.games, 0, maxGames,
               "games against the perfect player, bot first")
         ->capture_default_str();
@@ -139,8 +160,10 @@ int main(int argc, char** argv) {
         if (*self) return selfplay(options);
         if (*best) return bestmove(options, moves, json, std::cout, std::cerr);
         if (*label) return tarnwick::cli::label(labelling, std::cout, std::cerr);
+        if (*critical) return tarnwick::cli::critical(criticalSet, std::cerr);
         if (*referee) {
             judging.bot = options;
+            if (criticalOption->count() > 0) judging.critical = criticalPath;
             return tarnwick::cli::referee(judging, std::cout, std::cerr);
         }
         if (*arena) {

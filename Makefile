@@ -74,11 +74,14 @@ web-build: deps-hosts
 	NODE_PATH=/usr/share/nodejs cmake --build --preset wasm --target web -j $(JOBS)
 
 web: web-build
-	/usr/bin/python3 web/serve.py build/wasm/web $(WEB_PORT)
+	/usr/bin/python3 web/serve.py build/wasm/site $(WEB_PORT)
 
-# The page in headless Chromium, played like a person; screenshots in build/wasm/screenshots.
+# The C interface's test under node (emscripten 3.1.6 would fetch its .wasm with node's fetch,
+# which takes no file paths), then the page in headless Chromium, played like a person
+# (screenshots in build/wasm/screenshots).
 test-web: web-build
-	NODE_PATH=/usr/share/nodejs /usr/bin/python3 web/tests/test_page.py build/wasm
+	node --no-experimental-fetch build/wasm/node/capi_test.js
+	/usr/bin/python3 web/tests/test_page.py build/wasm
 
 # A 50-simulation move in the browser and in the native portable build, side by side.
 bench-web: web-build

@@ -44,7 +44,7 @@ def sizes(site):
 def main():
     build, tarnwick = sys.argv[1], sys.argv[2]
     sims = int(sys.argv[3]) if len(sys.argv) > 3 else 50
-    site = os.path.join(build, "web")
+    site = os.path.join(build, "site")
     here = native(tarnwick, sims)
     timings, there = browser(site, sims)
     print(f"{sims}-simulation move (median of 9 after a warm-up):")

@@ -21,7 +21,7 @@ class Page(unittest.TestCase):
     def setUpClass(cls):
         cls.shots = os.path.join(BUILD, "screenshots")
         os.makedirs(cls.shots, exist_ok=True)
-        cls.server = Server(os.path.join(BUILD, "web"))
+        cls.server = Server(os.path.join(BUILD, "site"))
         cls.driver = chromium()
         cls.driver.get(cls.server.address)
 

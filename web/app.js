@@ -43,7 +43,12 @@ function draw(state) {
   });
   board.dataset.moves = state.moves;
   if (state.done) say(state.outcome);
-  else if (state.userTurn) say('Your move: click a column.');
+  else if (state.userTurn) {
+    // The user is player +1; the colour is known once one of their pieces is down.
+    const mine = state.board.findIndex((owner, i) => owner > 0 && state.colors[i]);
+    say(mine < 0 ? 'Your move: click a column.'
+                 : `Your move (${state.colors[mine]}): click a column.`);
+  }
 }
 
 function setBusy(on) {

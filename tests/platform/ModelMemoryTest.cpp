@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <fstream>
 #include <sstream>
 
@@ -29,7 +30,7 @@ struct Files {
 Files biasModelFiles(const fs::path& folder) {
     std::vector<float> bias(42, 0.f);
     bias[38] = 2.5f;
-    testing::writeBiasModel(folder, bias, 0.5f);
+    tarnwick::testing::writeBiasModel(folder, bias, 0.5f);
     Files files{slurp(folder / "model.json"), slurp(folder / "weights.bin")};
     fs::remove_all(folder);
     return files;

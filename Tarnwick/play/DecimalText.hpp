@@ -22,7 +22,9 @@ std::string shortestScientific(double value);
 
 // The whole text as a T; empty when it is not a plain decimal number or out of T's range.
 template <typename T> std::optional<T> parse(std::string_view text) {
-    if (text.empty() || !(text[0] == '-' || (text[0] >= '0' && text[0] <= '9')))
+    // Plain decimal only: strtod would also take hexadecimal, "inf" and "nan".
+    if (text.empty() || !(text[0] == '-' || (text[0] >= '0' && text[0] <= '9')) ||
+        text.find_first_not_of("0123456789.eE+-") != std::string_view::npos)
         return std::nullopt;
     const std::string copy(text);
     char* end = nullptr;

@@ -71,16 +71,21 @@ TEST(DecimalText, FallbackReadsWhatCharconvReads) {
         const auto text = viaCharconv(value);
         EXPECT_EQ(decimal_fallback::parse<double>(text), parseDecimal<double>(text)) << text;
         const auto asFloat = parseDecimal<float>(text);
-        if (asFloat) EXPECT_EQ(decimal_fallback::parse<float>(text), asFloat) << text;
+        if (asFloat) {
+            EXPECT_EQ(decimal_fallback::parse<float>(text), asFloat) << text;
+        }
     }
 }
 #endif
 
 TEST(DecimalText, ReadingRefusesWhatIsNotAPlainNumber) {
-    for (const char* text : {"", " 1", "+1", "1 ", "1e", "abc", "0x10", "inf", "nan", "1.5e+400"}) {
+    for (const char* text : {"", " 1", "+1", "1 ", "1e", "abc", "0x10", "1.5e+400"}) {
         EXPECT_FALSE(decimal_fallback::parse<double>(text)) << '"' << text << '"';
         EXPECT_FALSE(parseDecimal<double>(text)) << '"' << text << '"';
     }
+    // strtod reads all three; <charconv> reads inf and nan, which rounding refuses as not finite.
+    for (const char* text : {"inf", "nan", "0x1p3"})
+        EXPECT_FALSE(decimal_fallback::parse<double>(text)) << '"' << text << '"';
     EXPECT_FALSE(decimal_fallback::parse<float>("1e39"));
     EXPECT_EQ(decimal_fallback::parse<double>("-2.5e-01"), -0.25);
     EXPECT_EQ(decimal_fallback::parse<long double>("125e-2"), 1.25L);

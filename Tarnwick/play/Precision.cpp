@@ -1,7 +1,6 @@
 #include "Tarnwick/play/Precision.hpp"
 
 #include <algorithm>
-#include <array>
 
 namespace tarnwick {
 
@@ -22,11 +21,7 @@ std::optional<std::string> roundedDecimal(double value, std::int64_t digits, Rou
     if (!std::isfinite(value)) return std::nullopt;
     digits = std::clamp<std::int64_t>(digits, 0, 400);
     const bool negative = std::signbit(value);
-    std::array<char, 64> buffer{};
-    const auto [end, error] = std::to_chars(buffer.data(), buffer.data() + buffer.size(),
-                                            std::fabs(value), std::chars_format::scientific);
-    if (error != std::errc()) return std::nullopt;
-    const std::string text(buffer.data(), end);
+    const std::string text = shortestScientific(std::fabs(value));
     const auto e = text.find('e');
     std::string mantissa;
     for (std::size_t i = 0; i < e; ++i)

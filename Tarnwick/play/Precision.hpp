@@ -2,12 +2,13 @@
 // Rounding to a number of fraction digits as a number formatter does it: the number's shortest
 // decimal text is rounded in decimal, then read back into the number's own type.
 
-#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <type_traits>
+
+#include "Tarnwick/play/DecimalText.hpp"
 
 namespace tarnwick {
 
@@ -37,11 +38,8 @@ std::optional<T> precision(T value, std::int64_t digits, RoundingMode mode = Rou
     } else {
         const auto text = roundedDecimal(static_cast<double>(value), digits, mode);
         if (!text) return std::nullopt;
-        T parsed{};
-        const auto* first = text->data();
-        const auto* last = first + text->size();
-        const auto [end, error] = std::from_chars(first, last, parsed);
-        if (error != std::errc() || end != last || !std::isfinite(parsed)) return std::nullopt;
+        const auto parsed = parseDecimal<T>(*text);
+        if (!parsed || !std::isfinite(*parsed)) return std::nullopt;
         return parsed;
     }
 }

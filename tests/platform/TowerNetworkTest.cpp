@@ -215,6 +215,9 @@ INSTANTIATE_TEST_SUITE_P(Architectures, TowerAgainstReference,
                                            // Wide enough for the vector paths of the
                                            // convolutions, with a remainder beside them.
                                            TowerArchitecture{1, 36, 2, 1, 8},
+                                           // 4 lanes: groups of 4 and 3 on AArch64, of 2 and
+                                           // 1 on x86, and 2 channels beside.
+                                           TowerArchitecture{1, 30, 2, 1, 8},
                                            TowerArchitecture{1, 64, 2, 2, 8}),
                          [](const auto& info) {
                              const auto& a = info.param;

@@ -35,6 +35,12 @@ public:
     static std::shared_ptr<MLModel> load(const std::filesystem::path& contentsOf,
                                          const MLModelConfiguration& configuration);
 
+    // The same checks from the two files' bytes in memory (an app's bundled asset); `label`
+    // names the model in error messages.
+    static std::shared_ptr<MLModel> loadFromMemory(const std::string& manifest,
+                                                   const std::string& weights,
+                                                   const std::string& label = "model in memory");
+
     virtual std::shared_ptr<MLFeatureProvider> prediction(const MLFeatureProvider& input,
                                                           const MLPredictionOptions& options) = 0;
     // The whole batch in one pass; results in batch order.

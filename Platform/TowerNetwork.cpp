@@ -443,6 +443,12 @@ std::shared_ptr<MLModel> MLModel::load(const std::filesystem::path& contentsOf) 
     return std::make_shared<TowerNetwork>(readModelResource(contentsOf));
 }
 
+std::shared_ptr<MLModel> MLModel::loadFromMemory(const std::string& manifest,
+                                                 const std::string& weights,
+                                                 const std::string& label) {
+    return std::make_shared<TowerNetwork>(parseModelResource(manifest, weights, label));
+}
+
 std::shared_ptr<MLModel> MLModel::load(const std::filesystem::path& contentsOf,
                                        const MLModelConfiguration& configuration) {
     if (configuration.computeThreads < 1)

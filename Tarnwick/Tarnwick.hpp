@@ -15,6 +15,7 @@
 #include "Tarnwick/rules/Config.hpp"
 #include "Tarnwick/rules/Errors.hpp"
 #include "Tarnwick/rules/GameState.hpp"
+#include "Tarnwick/rules/Notation.hpp"
 #include "Tarnwick/search/Edge.hpp"
 #include "Tarnwick/search/MCTS.hpp"
 #include "Tarnwick/search/Node.hpp"

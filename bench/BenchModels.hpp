@@ -13,7 +13,7 @@
 #include "Tarnwick/agents/ZenfoldAgent.hpp"
 #include "Tarnwick/rules/Config.hpp"
 #include "Tarnwick/rules/GameState.hpp"
-#include "tools/tarnwick/Notation.hpp"
+#include "Tarnwick/rules/Notation.hpp"
 
 namespace tarnwick::bench {
 
@@ -75,7 +75,7 @@ private:
 
 // The empty board (0) or a fixed midgame position (1).
 inline std::shared_ptr<GameState> position(std::int64_t which) {
-    return cli::parseMoves(which == 0 ? "" : "4453342156").state;
+    return parseMoves(which == 0 ? "" : "4453342156").state;
 }
 
 // A fresh bot on `model`, with no tree yet.

@@ -7,7 +7,7 @@ std::optional<Level> levelNamed(std::int64_t number) {
     static const std::array<Level, FullStrength> levels{{
         {1, "Beginner", 1, priors, 2.0, false},
         {2, "Novice", 1, priors, 1.0, true},
-        {3, "Casual", 1, priors, 0.5, true},
+        {3, "Casual", 1, priors, 0.65, true},
         {4, "Club", 1, priors, 0.25, true},
         {5, "Intermediate", 8, visits, 0.25, true},
         {6, "Advanced", 16, visits, 0.25, true},

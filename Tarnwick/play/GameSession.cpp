@@ -29,6 +29,17 @@ void GameSession::setBotStarts(bool newValue) {
     if (game) game->currentPlayer = botStarts_ ? -1 : 1;
 }
 
+void GameSession::setModel(std::shared_ptr<version0328> model) {
+    model_ = std::move(model);
+    giveModelToBots();
+}
+
+void GameSession::giveModelToBots() {
+    if (!players) return;
+    for (auto& [key, player] : *players)
+        if (auto bot = std::dynamic_pointer_cast<ZenfoldAgent>(player)) bot->setModel(model_);
+}
+
 Shape GameSession::boardLayout() const { return {config->rows, config->columns}; }
 
 void GameSession::clear(bool selfPlay, std::int64_t tau, std::int64_t mcts) {
@@ -69,6 +80,7 @@ void GameSession::clear(bool selfPlay, std::int64_t tau, std::int64_t mcts) {
     }
     players = std::map<std::int64_t, std::shared_ptr<Agent>>{{1, first}, {-1, second}};
     if (!players) throw TextError("Velora Error: unable to create players");
+    giveModelToBots();
 }
 
 bool GameSession::userPlay(std::int64_t column) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "DerivedSources/CoreMLGenerated/version0328/version0328.hpp"
 #include "Tarnwick/agents/Agent.hpp"
 #include "Tarnwick/play/Game.hpp"
 #include "Tarnwick/play/Hint.hpp"
@@ -52,6 +53,12 @@ public:
 
     Shape boardLayout() const;
 
+    // A network of the host's for this session's bots, now and in every later match; null
+    // returns them to the shipped model found by the default lookup. The bots of one session
+    // share it, so it is used by one thread at a time as the session is.
+    void setModel(std::shared_ptr<version0328> model);
+    const std::shared_ptr<version0328>& model() const { return model_; }
+
     // Starts a new match; throws TextError when the game or the players cannot be made.
     void clear(bool selfPlay = false, std::int64_t tau = 0, std::int64_t mcts = 50);
 
@@ -94,6 +101,9 @@ private:
 
     bool botStarts_ = false;
     SessionExtras extras_;
+    std::shared_ptr<version0328> model_;
+
+    void giveModelToBots();
 };
 
 } // namespace tarnwick

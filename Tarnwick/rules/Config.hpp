@@ -1,6 +1,7 @@
 #pragma once
 // Board size (per instance) and the process-wide constants of search and play.
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -21,8 +22,10 @@ public:
     static constexpr double ALPHA = 0.8;
     // Opening turns in which the bot samples its move; every Config() resets it to 0, so the
     // initial 10 is only seen before the first Config exists.
-    static inline std::int64_t TAU0 = 10;
-    static inline std::int64_t MCTS_SIMS = 50;
+    // Both are process-wide and written by every session: atomic, so that sessions on
+    // different threads do not race on them (each read or write is whole).
+    static inline std::atomic<std::int64_t> TAU0 = 10;
+    static inline std::atomic<std::int64_t> MCTS_SIMS = 50;
     // Console letter of each cell value.
     static const std::map<std::int64_t, std::string>& pieces();
 };

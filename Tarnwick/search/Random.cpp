@@ -6,7 +6,8 @@
 namespace tarnwick {
 
 std::mt19937_64& randomGenerator() {
-    static std::mt19937_64 generator{[] {
+    // One generator a thread: sessions on different threads draw without racing.
+    thread_local std::mt19937_64 generator{[] {
         std::random_device device;
         return (static_cast<std::uint64_t>(device()) << 32) ^ device();
     }()};

@@ -1,6 +1,6 @@
 #pragma once
-// Sampling for the search and the move choice. Every draw comes from one process-wide
-// generator, seeded from the system's entropy unless a test seeds it.
+// Sampling for the search and the move choice. Every draw comes from the calling thread's
+// generator, seeded from the system's entropy unless seedRandom seeds it (for that thread).
 
 #include <cstdint>
 #include <optional>

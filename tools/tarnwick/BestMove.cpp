@@ -7,7 +7,7 @@
 #include "Tarnwick/agents/ZenfoldAgent.hpp"
 #include "Tarnwick/rules/Config.hpp"
 #include "tools/tarnwick/Commands.hpp"
-#include "tools/tarnwick/Notation.hpp"
+#include "Tarnwick/rules/Notation.hpp"
 
 namespace tarnwick::cli {
 

@@ -15,7 +15,7 @@
 #include "Tarnwick/rules/Config.hpp"
 #include "Tarnwick/search/Random.hpp"
 #include "tools/tarnwick/Commands.hpp"
-#include "tools/tarnwick/Notation.hpp"
+#include "Tarnwick/rules/Notation.hpp"
 #include "tools/tarnwick/Oracle.hpp"
 
 namespace tarnwick::cli {
@@ -159,7 +159,7 @@ int calibrate(const CalibrateOptions& options, std::ostream& out, std::ostream& 
                         column = choice.columns[std::uniform_int_distribution<std::size_t>(
                             0, choice.columns.size() - 1)(rng)];
                     }
-                    const auto step = state->take(actionOfColumn(*state, column));
+                    const auto step = state->take(*actionOfColumn(*state, column));
                     moves += static_cast<char>('1' + column);
                     state = step.gameState;
                     if (step.done) {

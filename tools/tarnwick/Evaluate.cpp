@@ -7,7 +7,7 @@
 #include <string>
 
 #include "tools/tarnwick/Commands.hpp"
-#include "tools/tarnwick/Notation.hpp"
+#include "Tarnwick/rules/Notation.hpp"
 
 namespace tarnwick::cli {
 

@@ -6,7 +6,7 @@
 #include "Tarnwick/rules/Config.hpp"
 #include "tools/tarnwick/Commands.hpp"
 #include "tools/tarnwick/HintText.hpp"
-#include "tools/tarnwick/Notation.hpp"
+#include "Tarnwick/rules/Notation.hpp"
 
 namespace tarnwick::cli {
 

@@ -18,7 +18,7 @@
 #include "Tarnwick/search/Random.hpp"
 #include "Tarnwick/solver/Solver.hpp"
 #include "tools/tarnwick/Commands.hpp"
-#include "tools/tarnwick/Notation.hpp"
+#include "Tarnwick/rules/Notation.hpp"
 #include "tools/tarnwick/Oracle.hpp"
 
 namespace tarnwick::cli {
@@ -110,7 +110,7 @@ Lines botGame(const LabelOptions& options, const std::shared_ptr<version0328>& m
         if (position.isWinningMove(column)) break;
         position.play(column);
         moves += static_cast<char>('1' + column);
-        state = state->take(actionOfColumn(*state, column)).gameState;
+        state = state->take(actionOfColumn(*state, column).value()).gameState;
     }
     return lines;
 }

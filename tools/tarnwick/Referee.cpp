@@ -14,7 +14,7 @@
 #include "Tarnwick/search/Random.hpp"
 #include "Tarnwick/solver/Solver.hpp"
 #include "tools/tarnwick/Commands.hpp"
-#include "tools/tarnwick/Notation.hpp"
+#include "Tarnwick/rules/Notation.hpp"
 #include "tools/tarnwick/Oracle.hpp"
 
 namespace tarnwick::cli {
@@ -126,7 +126,7 @@ int referee(const RefereeOptions& options, std::ostream& out, std::ostream& err)
                     column = best.columns[std::uniform_int_distribution<std::size_t>(
                         0, best.columns.size() - 1)(rng)];
                 }
-                const auto step = state->take(actionOfColumn(*state, column));
+                const auto step = state->take(actionOfColumn(*state, column).value());
                 moves += static_cast<char>('1' + column);
                 state = step.gameState;
                 if (step.done) {

@@ -13,9 +13,9 @@
 
 #include "Tarnwick/agents/BotMove.hpp"
 #include "Tarnwick/rules/Config.hpp"
+#include "Tarnwick/rules/Notation.hpp"
 #include "Tarnwick/search/Random.hpp"
 #include "tools/tarnwick/Commands.hpp"
-#include "Tarnwick/rules/Notation.hpp"
 #include "tools/tarnwick/Oracle.hpp"
 
 namespace tarnwick::cli {

@@ -4,9 +4,9 @@
 
 #include "Tarnwick/agents/ZenfoldAgent.hpp"
 #include "Tarnwick/rules/Config.hpp"
+#include "Tarnwick/rules/Notation.hpp"
 #include "tools/tarnwick/Commands.hpp"
 #include "tools/tarnwick/HintText.hpp"
-#include "Tarnwick/rules/Notation.hpp"
 
 namespace tarnwick::cli {
 

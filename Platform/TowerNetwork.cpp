@@ -67,36 +67,85 @@ template <class F> void forChannels(Eigen::Index channels, F&& f) {
     for (; ch < channels; ++ch) f(0.0f, ch);
 }
 
-// out (rows x n) = u (rows x in) * v (in x n) for rows [row, row + laneCount * Groups): 6 columns at a
-// time held in 6 * Groups registers, so the weights are read once per 6 tiles and never packed.
-template <int Groups, class In, class Out>
-void tapRows(const Matrix& u, const In& v, Out& out, Eigen::Index row) {
-    constexpr int width = 6;
-    const auto inner = u.cols();
-    for (Eigen::Index col = 0; col < v.cols(); col += width) {
-        const int n = static_cast<int>(std::min<Eigen::Index>(width, v.cols() - col));
-        Lanes acc[width][Groups] = {};
-        for (Eigen::Index i = 0; i < inner; ++i) {
-            Lanes w[Groups];
-            for (int g = 0; g < Groups; ++g) w[g] = readAt<Lanes>(u.col(i).data() + row + g * laneCount);
-            for (int t = 0; t < width; ++t) {
-                if (t >= n) break;
-                const float x = v(i, col + t);
-                for (int g = 0; g < Groups; ++g) acc[t][g] += w[g] * x;
-            }
+// Groups of lanes a tap kernel keeps in flight: Groups * (tileWidth + 1) vector registers
+// must fit the register file, 32 with AVX-512 and on AArch64, 16 otherwise.
+#if defined(__AVX512F__) || defined(__aarch64__)
+constexpr int maxGroups = 4;
+#else
+constexpr int maxGroups = 2;
+#endif
+constexpr int tileWidth = 6;
+
+// out (rows x Width) = u (rows x inner) * v (inner x Width) for rows [row, row + laneCount *
+// Groups). Width is a compile-time constant so that the Width * Groups accumulators stay in
+// registers; the weights are read in place once per Width tiles and never packed. Each
+// output sums over the inner index in order whatever the blocking, so the width and the
+// number of groups do not change its bits.
+template <int Groups, int Width>
+void tapBlock(const float* u, Eigen::Index uStride, Eigen::Index inner, const float* v,
+              Eigen::Index vStride, float* out, Eigen::Index outStride) {
+    Lanes acc[Width][Groups] = {};
+    for (Eigen::Index i = 0; i < inner; ++i) {
+        Lanes w[Groups];
+        for (int g = 0; g < Groups; ++g)
+            w[g] = readAt<Lanes>(u + i * uStride + g * laneCount);
+        for (int t = 0; t < Width; ++t) {
+            const float x = v[i + t * vStride];
+            for (int g = 0; g < Groups; ++g)
+                acc[t][g] += w[g] * x;
         }
-        for (int t = 0; t < n; ++t)
-            for (int g = 0; g < Groups; ++g) writeAt(&out(row + g * laneCount, col + t), acc[t][g]);
+    }
+    for (int t = 0; t < Width; ++t)
+        for (int g = 0; g < Groups; ++g)
+            writeAt(out + t * outStride + g * laneCount, acc[t][g]);
+}
+
+template <int Groups>
+void tapRows(const float* u, Eigen::Index uStride, Eigen::Index inner, const float* v,
+             Eigen::Index vStride, Eigen::Index n, float* out, Eigen::Index outStride) {
+    Eigen::Index col = 0;
+    for (; col + tileWidth <= n; col += tileWidth)
+        tapBlock<Groups, tileWidth>(u, uStride, inner, v + col * vStride, vStride,
+                                    out + col * outStride, outStride);
+    const float* vRest = v + col * vStride;
+    float* outRest = out + col * outStride;
+    switch (n - col) {
+    case 5:
+        tapBlock<Groups, 5>(u, uStride, inner, vRest, vStride, outRest, outStride);
+        break;
+    case 4:
+        tapBlock<Groups, 4>(u, uStride, inner, vRest, vStride, outRest, outStride);
+        break;
+    case 3:
+        tapBlock<Groups, 3>(u, uStride, inner, vRest, vStride, outRest, outStride);
+        break;
+    case 2:
+        tapBlock<Groups, 2>(u, uStride, inner, vRest, vStride, outRest, outStride);
+        break;
+    case 1:
+        tapBlock<Groups, 1>(u, uStride, inner, vRest, vStride, outRest, outStride);
+        break;
     }
 }
 
 template <class In, class Out> void tapProduct(const Matrix& u, const In& v, Out&& out) {
+    const auto inner = u.cols(), n = v.cols();
+    const auto uStride = u.outerStride(), vStride = v.outerStride(), outStride = out.outerStride();
+    const auto rowsAt = [&](Eigen::Index row) { return u.data() + row; };
     Eigen::Index row = 0;
-    for (; row + 4 * laneCount <= u.rows(); row += 4 * laneCount) tapRows<4>(u, v, out, row);
+    for (; row + maxGroups * laneCount <= u.rows(); row += maxGroups * laneCount)
+        tapRows<maxGroups>(rowsAt(row), uStride, inner, v.data(), vStride, n, out.data() + row,
+                           outStride);
     switch ((u.rows() - row) / laneCount) {
-    case 3: tapRows<3>(u, v, out, row); break;
-    case 2: tapRows<2>(u, v, out, row); break;
-    case 1: tapRows<1>(u, v, out, row); break;
+    case 3:
+        tapRows<3>(rowsAt(row), uStride, inner, v.data(), vStride, n, out.data() + row, outStride);
+        break;
+    case 2:
+        tapRows<2>(rowsAt(row), uStride, inner, v.data(), vStride, n, out.data() + row, outStride);
+        break;
+    case 1:
+        tapRows<1>(rowsAt(row), uStride, inner, v.data(), vStride, n, out.data() + row, outStride);
+        break;
     }
     row += (u.rows() - row) / laneCount * laneCount;
     if (row < u.rows()) out.bottomRows(u.rows() - row).noalias() = u.bottomRows(u.rows() - row) * v;

@@ -118,6 +118,19 @@ void ShippedSingle(benchmark::State& state) {
 }
 BENCHMARK(ShippedSingle)->Unit(benchmark::kMicrosecond);
 
+void ShippedBatch64(benchmark::State& state) {
+    version0328 model;
+    const std::vector<std::shared_ptr<version0328Input>> inputs(64, midgameInput());
+    const double start = cpuSeconds();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(model.predictions(inputs));
+    const double seconds = cpuSeconds() - start;
+    const auto* net = dynamic_cast<const platform::TowerNetwork*>(model.model.get());
+    if (net)
+        report(state, net->flopsPerPosition(), 64, batchRate(net->architecture().filters), seconds);
+}
+BENCHMARK(ShippedBatch64)->Unit(benchmark::kMicrosecond);
+
 } // namespace
 
 BENCHMARK_MAIN();

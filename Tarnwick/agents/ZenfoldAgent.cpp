@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <stdexcept>
+#include <typeinfo>
 
 #include "Tarnwick/search/Random.hpp"
 
@@ -55,16 +56,40 @@ ZenfoldAgent::Evaluation ZenfoldAgent::evaluateLeaf(const std::shared_ptr<Node>&
     if (done) return {value, std::move(breadcrumbs)};
     const auto [networkValue, probabilites, allowedActions] = predictions(*leaf->state);
     leaf->edges.reserve(allowedActions.size());
+    const auto& state = *leaf->state;
+    // On a plain position a child's key is the leaf's with the mover's piece added, so a
+    // known child is linked without being built; only a new one is made.
+    const bool plain = typeid(state) == typeid(GameState);
+    const auto leafKey = plain ? state.id() : std::string();
+    const auto cells = state.board.size();
     for (const auto action : allowedActions) {
-        const auto successor = leaf->state->take(action).gameState;
-        // The key is built once: a known position is linked, a new one goes in under it.
-        auto key = successor->id();
-        auto found = mcts->tree.find(key);
-        if (found == mcts->tree.end())
-            found = mcts->tree.emplace(std::move(key), std::make_shared<Node>(successor)).first;
-        const auto node = found->second;
+        std::shared_ptr<Node> node;
+        if (plain) {
+            auto key = leafKey;
+            const auto at = static_cast<std::size_t>(action);
+            key[at] = state.playerTurn == 1 ? '1' : '0';
+            key[cells + at] = state.playerTurn == -1 ? '1' : '0';
+            const auto [found, inserted] = mcts->tree.try_emplace(std::move(key));
+            if (inserted) {
+                try {
+                    found->second = std::make_shared<Node>(state.take(action).gameState);
+                } catch (...) {
+                    mcts->tree.erase(found); // no keyless node left behind
+                    throw;
+                }
+            }
+            node = found->second;
+        } else {
+            const auto successor = state.take(action).gameState;
+            // The key is built once: a known position is linked, a new one goes in under it.
+            auto key = successor->id();
+            auto found = mcts->tree.find(key);
+            if (found == mcts->tree.end())
+                found = mcts->tree.emplace(std::move(key), std::make_shared<Node>(successor)).first;
+            node = found->second;
+        }
         leaf->edges.push_back(std::make_shared<Edge>(
-            leaf, node, probabilites[static_cast<std::size_t>(action)], action));
+            leaf, std::move(node), probabilites[static_cast<std::size_t>(action)], action));
     }
     return {networkValue, std::move(breadcrumbs)};
 }
@@ -95,8 +120,10 @@ ZenfoldAgent::Predictions ZenfoldAgent::predictions(const GameState& state) {
     const double top = *std::max_element(scores.begin(), scores.end());
     std::vector<double> probabilites(scores.size());
     double sum = 0.0;
+    // Every masked score is the same, so one exponential serves them all.
+    const double masked = std::exp(-100.0 - top);
     for (std::size_t i = 0; i < scores.size(); ++i) {
-        probabilites[i] = std::exp(scores[i] - top);
+        probabilites[i] = mask[i] ? masked : std::exp(scores[i] - top);
         sum += probabilites[i];
     }
     for (auto& p : probabilites) p /= sum;

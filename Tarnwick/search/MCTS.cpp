@@ -20,15 +20,19 @@ void MCTS::add(const std::shared_ptr<Node>& node) {
 
 LeafResult MCTS::moveToLeaf() {
     LeafResult result{root, 0.0, false, {}};
-    auto current = root;
+    // Plain pointers while descending: the tree owns every node and edge on the path, and
+    // reference counts would be touched at every comparison.
+    Node* current = root.get();
+    Node* parent = nullptr;
+    std::int64_t lastAction = 0;
     std::vector<double> noise;
     std::vector<double> alphas;
     while (current && !current->isLeaf()) {
         const auto& edges = current->edges;
         double best = -99999.0;
-        auto chosen = edges.front();
+        std::size_t chosen = 0;
         double epsilon = 0.0;
-        if (current == root) {
+        if (current == root.get()) {
             epsilon = Config::EPSILON;
             alphas.assign(edges.size(), Config::ALPHA);
             noise = dirichlet(alphas);
@@ -44,16 +48,21 @@ LeafResult MCTS::moveToLeaf() {
                 cpuct * ((1 - epsilon) * stats.P + epsilon * noise[i]) * root2 / (1 + stats.N);
             if (stats.Q + u > best) {
                 best = stats.Q + u;
-                chosen = edges[i];
+                chosen = i;
             }
         }
-        const auto step = current->state->take(chosen->action);
+        parent = current;
+        lastAction = edges[chosen]->action;
+        current = edges[chosen]->outNode.get();
+        result.breadcrumbs.push_back(edges[chosen]);
+    }
+    // Only the last step's outcome is the leaf's, so the position is made once a descent.
+    if (parent) {
+        const auto step = parent->state->take(lastAction);
         result.value = step.value;
         result.done = step.done;
-        current = chosen->outNode;
-        result.breadcrumbs.push_back(chosen);
+        result.leaf = result.breadcrumbs.back()->outNode;
     }
-    result.leaf = current;
     return result;
 }
 

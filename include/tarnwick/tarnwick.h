@@ -190,7 +190,7 @@ TARNWICK_API tarnwick_status tarnwick_session_turn_count(const tarnwick_session*
 TARNWICK_API tarnwick_status tarnwick_session_value(const tarnwick_session* session,
                                                     int64_t* out_value);
 
-/* The result text ("Tavrick wins!", "User & Tavrick draw!"), NUL-terminated.
+/* The result text ("Tavrick wins!", "Tavrick & User draw!"), NUL-terminated.
    TARNWICK_GAME_NOT_OVER before the end. */
 TARNWICK_API tarnwick_status tarnwick_session_outcome(const tarnwick_session* session, char* buffer,
                                                       size_t capacity, size_t* out_length);

@@ -28,7 +28,7 @@ void play(const tarnwick_model* model, int matches, Result& result) {
     if (!session) return;
     for (int m = 0; m < matches; ++m) {
         const bool selfPlay = m % 2 == 0;
-        note(result, tarnwick_session_new_match(session, selfPlay ? 1 : 0, 2, 6));
+        note(result, tarnwick_session_new_match(session, selfPlay ? 1 : 0, 2, 3));
         int32_t done = 0;
         int moves = 0;
         while (tarnwick_session_done(session, &done) == TARNWICK_OK && !done && moves < 42) {
@@ -57,7 +57,7 @@ int main() {
         std::fprintf(stderr, "no model: %s\n", tarnwick_last_error());
         return 1;
     }
-    constexpr int matches = 4;
+    constexpr int matches = 2;
     std::array<Result, 2> results;
     std::thread first(play, model, matches, std::ref(results[0]));
     std::thread second(play, model, matches, std::ref(results[1]));

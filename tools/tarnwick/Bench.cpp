@@ -8,6 +8,9 @@
 #include <ostream>
 #include <vector>
 
+#include <Eigen/Core>
+
+#include "Platform/TowerNetwork.hpp"
 #include "Tarnwick/agents/ZenfoldAgent.hpp"
 #include "bench/BenchModels.hpp"
 #include "tools/tarnwick/Commands.hpp"
@@ -27,6 +30,17 @@ double medianSeconds(int reps, const std::function<void()>& work) {
     }
     std::nth_element(times.begin(), times.begin() + reps / 2, times.end());
     return times[static_cast<std::size_t>(reps / 2)];
+}
+
+// FLOP/s of Eigen's float32 product of a tower convolution's shape, (filters x 9 filters) by
+// (9 filters x cols): the machine's rate on the same day, for reading the network's figures.
+double productRate(Eigen::Index filters, Eigen::Index cols) {
+    using Matrix = Eigen::Matrix<float, Eigen::Dynamic, Eigen::Dynamic>;
+    const Matrix a = Matrix::Random(filters, 9 * filters), b = Matrix::Random(9 * filters, cols);
+    Matrix c(filters, cols);
+    const int reps = cols > 42 ? 21 : 401;
+    const double seconds = medianSeconds(reps, [&] { c.noalias() = a * b; });
+    return 2.0 * static_cast<double>(filters * 9 * filters * cols) / seconds;
 }
 
 } // namespace
@@ -49,6 +63,19 @@ int bench(const BotOptions& options, std::ostream& out) {
     out << std::fixed << std::setprecision(1);
     out << "network prediction          " << std::setw(9) << single * 1e6 << " us\n";
     out << "network batch of 64         " << std::setw(9) << 64 / batched << " positions/s\n";
+    // The interpreter's FLOP/s, counted as direct convolutions, over the product rate.
+    if (const auto* tower = dynamic_cast<const platform::TowerNetwork*>(model->model.get())) {
+        const auto filters = tower->architecture().filters;
+        const double flops = tower->flopsPerPosition();
+        const double singleRate = productRate(filters, 42),
+                     batchRate = productRate(filters, 42 * 64);
+        out << "matrix products             " << std::setw(9) << singleRate / 1e9 << " / "
+            << batchRate / 1e9 << " GFLOP/s (one position / 64)\n";
+        out << std::setprecision(2);
+        out << "network of product rate     " << std::setw(9) << flops / single / singleRate
+            << " / " << flops * 64 / batched / batchRate << " (one / 64)\n";
+        out << std::setprecision(1);
+    }
     out << "search alone (free network) " << std::setw(9) << 800 / tree / 1e3 << " k simulations/s\n";
     out << options.sims << "-simulation move, start" << std::string(options.sims < 100 ? 5 : 4, ' ')
         << std::setw(9) << opening * 1e3 << " ms\n";

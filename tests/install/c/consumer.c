@@ -1,31 +1,29 @@
-/* An installed Tarnwick from plain C, found with pkg-config: the user opens in the middle and
-   the bot replies, three times, with the model folder named on the command line. */
+/* A whole match from C against an installed Tarnwick (the README's example): the model folder
+   is named on the command line, the user takes the first column that is not full. */
 #include <stdio.h>
-
 #include <tarnwick/tarnwick.h>
 
 int main(int argc, char** argv) {
     tarnwick_model* model = NULL;
     tarnwick_session* session = NULL;
     tarnwick_move move;
-    int turn;
+    int32_t done = 0, user = 0, column = 3;
+    char outcome[64] = "";
     if (argc < 2 || tarnwick_model_load_file(argv[1], &model) != TARNWICK_OK ||
-        tarnwick_session_new(model, &session) != TARNWICK_OK ||
-        tarnwick_session_new_match(session, 0, 0, 20) != TARNWICK_OK) {
-        fprintf(stderr, "c consumer: %s\n", tarnwick_last_error());
+        tarnwick_session_new(model, &session) != TARNWICK_OK) {
+        fprintf(stderr, "%s\n", tarnwick_last_error());
         return 1;
     }
-    tarnwick_model_free(model);
-    for (turn = 0; turn < 3; ++turn) {
-        if (tarnwick_session_user_play(session, 3) != TARNWICK_OK ||
-            tarnwick_session_next_move(session, &move) != TARNWICK_OK ||
-            tarnwick_session_next_move(session, &move) != TARNWICK_OK) {
-            fprintf(stderr, "c consumer: %s\n", tarnwick_last_error());
-            return 1;
-        }
-        printf("bot answered in column %d\n", move.column + 1);
+    tarnwick_model_free(model); /* the session keeps what it needs */
+    while (tarnwick_session_done(session, &done) == TARNWICK_OK && !done) {
+        tarnwick_session_is_user_turn(session, &user);
+        while (user && tarnwick_session_user_play(session, column) != TARNWICK_OK)
+            column = (column + 1) % 7; /* an app asks its user instead */
+        if (tarnwick_session_next_move(session, &move) != TARNWICK_OK) break;
+        printf("move %d: column %d\n", move.number, move.column + 1);
     }
+    tarnwick_session_outcome(session, outcome, sizeof outcome, NULL);
+    printf("%s\n", outcome);
     tarnwick_session_free(session);
-    printf("c consumer: tarnwick %s played 6 moves\n", tarnwick_version());
-    return 0;
+    return done ? 0 : 1;
 }

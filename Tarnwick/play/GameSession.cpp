@@ -122,10 +122,11 @@ std::optional<PlayedMove> GameSession::move() {
     if (state->playerTurn == lowest || game->currentPlayer == lowest) return std::nullopt;
     const auto mover = found->first;
     const bool stochastic = turnCount < Config::TAU0;
-    const auto action = found->second->act(state, stochastic);
+    const auto action = botAction(*found->second, state, stochastic);
     // The board is never corrupted by an answer that is not a legal move here.
     const auto legal = state->allowedActions();
     if (std::find(legal.begin(), legal.end(), action) == legal.end()) return std::nullopt;
+    remember(state, game->currentPlayer, value, done);
     const auto step = game->step(action);
     done = done || step.done;
     if (!std::isfinite(step.value) || std::fabs(step.value) >= 9.2e18)

@@ -12,6 +12,8 @@
 #include "DerivedSources/CoreMLGenerated/version0328/version0328.hpp"
 #include "Tarnwick/agents/Agent.hpp"
 #include "Tarnwick/play/Game.hpp"
+#include "Tarnwick/play/Hint.hpp"
+#include "Tarnwick/play/SessionExtras.hpp"
 #include "Tarnwick/rules/Color.hpp"
 #include "Tarnwick/rules/Config.hpp"
 
@@ -72,10 +74,39 @@ public:
     std::optional<Outcome> outcome() const;
     std::optional<std::vector<std::int64_t>> winningActions() const;
 
+    // Beside the designed interface: unused, the session plays exactly as designed.
+    // The strength of every bot of the session, 1 to 8 (8, the default, is the designed bot);
+    // false for a level outside that range. Takes effect from the next bot move.
+    bool setLevel(std::int64_t level);
+    std::int64_t level() const;
+    // At full strength: play the exact solver's move wherever it settles within `limits`.
+    void setExactPlay(bool exact, solver::Limits limits = BotMoveSettings{}.exactLimits);
+    bool exactPlay() const;
+    // Think for a time instead of MCTS_SIMS simulations; empty goes back to the count.
+    void setMoveBudget(std::optional<MoveBudget> budget);
+    std::optional<MoveBudget> moveBudget() const;
+    // Simulations the last bot move ran (0 for a move of the solver or a win in one).
+    std::int64_t lastSimulations() const;
+    // The exact solver's table size, in entries of 9 bytes (the default about 4.7 MB).
+    void setSolverTableEntries(std::size_t entries);
+    // Takes back the user's last move and the bot's reply after it (one move when bots play
+    // each other), as often as there are moves; false when there is none. done, turnCount,
+    // value and the outcome are as they were before those moves.
+    bool undo();
+    // Advice for the player to move, searched with a bot of the session's network; empty
+    // when the match is over or has no bot.
+    std::optional<Hint> hint(const HintOptions& options = {});
+
 private:
+    std::int64_t botAction(Agent& player, const std::shared_ptr<GameState>& state,
+                           bool stochastic);
+    void remember(const std::shared_ptr<GameState>& before, std::int64_t currentPlayer,
+                  std::int64_t previousValue, bool previousDone);
+
     bool botStarts_ = false;
     // Key of the player whose move move() applied last in this match.
     std::optional<std::int64_t> lastMover_;
+    SessionExtras extras_;
     std::shared_ptr<version0328> model_;
 
     void giveModelToBots();

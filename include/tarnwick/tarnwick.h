@@ -209,6 +209,57 @@ TARNWICK_API tarnwick_status tarnwick_session_mcts_sims(const tarnwick_session* 
 TARNWICK_API tarnwick_status tarnwick_session_set_mcts_sims(tarnwick_session* session,
                                                             int64_t mcts_sims);
 
+/* ---- Levels, time budget, exact play, undo, hints ---------------------------------------- */
+/* Beside the calls above: a session that never makes these plays exactly as described there. */
+
+#define TARNWICK_LEVEL_MIN 1
+#define TARNWICK_LEVEL_MAX 8 /* full strength: the bot as above */
+
+/* The strength of the session's bots from their next move: 1 (a beginner's opponent) to 8. */
+TARNWICK_API tarnwick_status tarnwick_session_set_level(tarnwick_session* session, int32_t level);
+TARNWICK_API tarnwick_status tarnwick_session_level(const tarnwick_session* session,
+                                                    int32_t* out_level);
+/* At level 8, play the exact solver's move wherever it settles the position within its cap. */
+TARNWICK_API tarnwick_status tarnwick_session_set_exact_play(tarnwick_session* session,
+                                                             int32_t exact);
+/* A bot move thinks for `milliseconds` (0 or more) instead of MCTS_SIMS simulations: at least
+   one simulation, at most `max_simulations` (1..TARNWICK_MCTS_MAX), which bounds the tree's
+   memory. A negative `milliseconds` goes back to the simulation count. */
+TARNWICK_API tarnwick_status tarnwick_session_set_move_budget(tarnwick_session* session,
+                                                              int64_t milliseconds,
+                                                              int64_t max_simulations);
+/* Simulations the last bot move ran (0 for a move of the solver or a win in one). */
+TARNWICK_API tarnwick_status tarnwick_session_last_simulations(const tarnwick_session* session,
+                                                               int64_t* out_simulations);
+/* Takes back the user's last move and the bot's reply after it (one move when bots play each
+   other); the board, turn count, value, done and outcome are as before them, and the moves
+   text is shortened to match. TARNWICK_ILLEGAL_MOVE when there is no move to take back (moves
+   placed with tarnwick_session_play_moves are not taken back one by one). */
+TARNWICK_API tarnwick_status tarnwick_session_undo(tarnwick_session* session);
+
+typedef enum tarnwick_verdict {
+    TARNWICK_VERDICT_UNKNOWN = 0, /* the solver did not settle it within its cap */
+    TARNWICK_VERDICT_WIN = 1,
+    TARNWICK_VERDICT_DRAW = 2,
+    TARNWICK_VERDICT_LOSS = 3
+} tarnwick_verdict;
+
+/* One column of a hint, for the player to move. */
+typedef struct tarnwick_hint_column {
+    int32_t column;        /* 0..6 */
+    int32_t verdict;       /* a tarnwick_verdict: the exact result with perfect play after */
+    int32_t verdict_moves; /* wins in this many own moves, or loses in this many of the
+                              opponent's; 0 for a draw or unknown */
+    double visit_share;    /* of the hint search's visits, 0..1 */
+    double win_chance;     /* the search's value as a chance of winning 0..1; -1 if untried */
+} tarnwick_hint_column;
+
+/* Every legal column, best first, searched with `simulations` (1..TARNWICK_MCTS_MAX) in a tree
+   of its own; the bots are left as they were. TARNWICK_GAME_OVER after the end. */
+TARNWICK_API tarnwick_status tarnwick_session_hint(tarnwick_session* session, int64_t simulations,
+                                                   tarnwick_hint_column* columns, size_t capacity,
+                                                   size_t* out_count);
+
 /* ---- Notation --------------------------------------------------------------------------- */
 
 /* The board after `moves` (notation) from the empty board, into `cells` (capacity >=

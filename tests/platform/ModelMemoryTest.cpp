@@ -7,6 +7,7 @@
 #include "DerivedSources/CoreMLGenerated/version0328/version0328.hpp"
 #include "Platform/MLModel.hpp"
 #include "Tarnwick/rules/GameState.hpp"
+#include "tests/support/ModelWriter.hpp"
 #include "tests/support/TestModels.hpp"
 
 using namespace tarnwick;
@@ -39,7 +40,7 @@ Files biasModelFiles(const fs::path& folder) {
 } // namespace
 
 TEST(ModelMemory, BytesGiveTheSameNetworkAsTheFolder) {
-    const auto folder = fs::temp_directory_path() / "tarnwick-memory-test.mlmodelc";
+    const auto folder = tarnwick::testing::scratchFolder("memory");
     const auto files = biasModelFiles(folder);
     version0328 fromBytes(MLModel::loadFromMemory(files.manifest, files.weights));
     const auto output = fromBytes.prediction(GameState(Shape{6, 7}, 1).binary());
@@ -54,7 +55,7 @@ TEST(ModelMemory, BytesGiveTheSameNetworkAsTheFolder) {
 }
 
 TEST(ModelMemory, DamagedBytesAreRefusedNamingTheLabel) {
-    const auto folder = fs::temp_directory_path() / "tarnwick-memory-test2.mlmodelc";
+    const auto folder = tarnwick::testing::scratchFolder("memory-damaged");
     const auto files = biasModelFiles(folder);
     auto expectRefused = [](const std::string& manifest, const std::string& weights) {
         try {

@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tools/solver/Solver.hpp"
+#include "Tarnwick/solver/Solver.hpp"
 #include "tools/tarnwick/Commands.hpp"
 
 namespace {

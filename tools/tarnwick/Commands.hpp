@@ -24,11 +24,20 @@ struct BotOptions {
 std::shared_ptr<version0328> loadModel(const std::string& folder);
 void applySeed(const BotOptions& options);
 
-int play(const BotOptions& options, bool botStarts, std::int64_t tau, std::istream& in,
-         std::ostream& out, bool colour);
+struct PlayOptions {
+    bool botStarts = false;
+    std::int64_t tau = 0;
+    std::int64_t level = 8; // 1..8; 8 is the designed bot
+    bool exact = false;     // at level 8: the solver's move where it settles
+};
+int play(const BotOptions& options, const PlayOptions& game, std::istream& in, std::ostream& out,
+         bool colour);
 int selfplay(const BotOptions& options);
 int bestmove(const BotOptions& options, const std::string& moves, bool json, std::ostream& out,
              std::ostream& err);
+// Every legal column ranked for the player to move, with the exact result where it settles.
+int hint(const BotOptions& options, const std::string& moves, bool json, std::ostream& out,
+         std::ostream& err);
 
 struct LabelOptions {
     std::int64_t games = 100;
@@ -112,6 +121,18 @@ struct EloEstimate {
 };
 EloEstimate eloOf(int wins, int draws, int losses);
 int arena(const ArenaOptions& options, std::ostream& out, std::ostream& err);
+
+struct CalibrateOptions {
+    BotOptions bot;
+    std::string positions = "bench/positions.tsv";
+    int games = 200;       // per pair of neighbouring levels
+    int perfectGames = 0;  // per level, as first player against the perfect player
+    std::string book = "bench/book.tsv";
+    std::string known;
+    std::string checkpoint = "calibration.txt"; // finished figures; a rerun skips them
+};
+// The level table: moves on the positions, games against the perfect player, Elo ladder.
+int calibrate(const CalibrateOptions& options, std::ostream& out, std::ostream& log);
 
 struct SelfPlayDataOptions {
     BotOptions bot;

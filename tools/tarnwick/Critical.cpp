@@ -12,7 +12,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "tools/solver/Solver.hpp"
+#include "Tarnwick/solver/Solver.hpp"
 #include "tools/tarnwick/Commands.hpp"
 
 namespace tarnwick::cli {

@@ -16,7 +16,7 @@
 #include "Tarnwick/agents/ZenfoldAgent.hpp"
 #include "Tarnwick/rules/Config.hpp"
 #include "Tarnwick/search/Random.hpp"
-#include "tools/solver/Solver.hpp"
+#include "Tarnwick/solver/Solver.hpp"
 #include "tools/tarnwick/Commands.hpp"
 #include "Tarnwick/rules/Notation.hpp"
 #include "tools/tarnwick/Oracle.hpp"
@@ -129,7 +129,7 @@ int label(const LabelOptions& options, std::ostream& out, std::ostream& log) {
         return 2;
     }
     std::mt19937_64 rng(options.seed);
-    Solver solver;
+    Solver solver(Solver::LargeTableEntries);
     std::shared_ptr<version0328> model;
     std::optional<Oracle> oracle;
     const auto parsed = parseMoves(options.from);

@@ -6,7 +6,7 @@
 #include <map>
 #include <string>
 
-#include "tools/solver/Solver.hpp"
+#include "Tarnwick/solver/Solver.hpp"
 
 namespace tarnwick::cli {
 

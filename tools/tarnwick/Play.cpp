@@ -8,6 +8,7 @@
 #include "Tarnwick/play/GameSession.hpp"
 #include "Tarnwick/search/Random.hpp"
 #include "tools/tarnwick/Commands.hpp"
+#include "tools/tarnwick/HintText.hpp"
 
 namespace tarnwick::cli {
 
@@ -44,21 +45,65 @@ std::string describeCell(std::int64_t cell) {
     return "column " + std::to_string(cell % 7 + 1) + " row " + std::to_string(6 - cell / 7);
 }
 
+void printOutcome(const GameSession& session, std::ostream& out, bool colour) {
+    const auto outcome = session.outcome();
+    drawBoard(session, out, colour, outcome ? outcome->winningPieces : std::vector<std::int64_t>{});
+    if (!outcome) return;
+    out << outcome->message << "\n";
+    if (outcome->winningPieces.empty()) return;
+    // A piece on two lines is listed once here.
+    std::vector<std::int64_t> cells;
+    for (auto cell : outcome->winningPieces)
+        if (std::find(cells.begin(), cells.end(), cell) == cells.end()) cells.push_back(cell);
+    out << "Winning cells:";
+    for (std::size_t i = 0; i < cells.size(); ++i)
+        out << (i ? ", " : " ") << describeCell(cells[i]);
+    out << "\n";
+}
+
+// The finished game, then u to take back or anything else to leave; false to leave.
+bool showOutcome(GameSession& session, std::ostream& out, bool colour, std::istream& in) {
+    printOutcome(session, out, colour);
+    out << "Type u to take back a move, anything else to quit: " << std::flush;
+    std::string line;
+    if (std::getline(in, line) && line.find_first_not_of(" \t\r") != std::string::npos &&
+        line.substr(line.find_first_not_of(" \t\r"), 1) == "u" && session.undo()) {
+        out << "Move taken back.\n";
+        return true;
+    }
+    out << "\nGoodbye.\n";
+    return false;
+}
+
 } // namespace
 
-int play(const BotOptions& options, bool botStarts, std::int64_t tau, std::istream& in,
-         std::ostream& out, bool colour) {
+int play(const BotOptions& options, const PlayOptions& game, std::istream& in, std::ostream& out,
+         bool colour) {
     applySeed(options);
     GameSession session;
-    session.clear(false, tau, options.sims);
+    session.clear(false, game.tau, options.sims);
+    if (!session.setLevel(game.level)) {
+        out << "There is no level " << game.level << "; levels go from 1 to 8.\n";
+        return 2;
+    }
+    session.setExactPlay(game.exact);
     if (!options.model.empty())
         std::dynamic_pointer_cast<ZenfoldAgent>(session.players->at(-1))
             ->setModel(loadModel(options.model));
-    if (botStarts) session.setBotStarts(true);
+    if (game.botStarts) session.setBotStarts(true);
     out << "You are " << (colour ? "yellow" : "X") << ", Tavrick is " << (colour ? "red" : "O")
-        << ". Type a column 1 to 7, or q to quit.\n";
-    while (!session.done) {
-        drawBoard(session, out, colour);
+        << " (level " << session.level() << ", " << levelNamed(session.level())->name
+        << "). Type a column 1 to 7, h for a hint, u to take back a move, or q to quit.\n";
+    bool redraw = true;
+    while (true) {
+        // After the end only a take-back or leaving is left.
+        if (session.done) {
+            if (!showOutcome(session, out, colour, in)) return 0;
+            redraw = true;
+            continue;
+        }
+        if (redraw) drawBoard(session, out, colour);
+        redraw = true;
         if (session.game->currentPlayer == -1) {
             out << "Tavrick is thinking..." << std::endl;
             const auto played = session.move();
@@ -81,8 +126,18 @@ int play(const BotOptions& options, bool botStarts, std::int64_t tau, std::istre
             out << "Goodbye.\n";
             return 0;
         }
+        if (line == "u") {
+            out << (session.undo() ? "Move taken back.\n" : "There is no move to take back.\n");
+            continue;
+        }
+        if (line == "h") {
+            const auto advice = session.hint();
+            if (advice) printHint(*advice, out);
+            redraw = false;
+            continue;
+        }
         if (line.size() != 1 || line[0] < '1' || line[0] > '7') {
-            out << "Please type a column number from 1 to 7 (or q to quit).\n";
+            out << "Please type a column number from 1 to 7 (h hint, u undo, q quit).\n";
             continue;
         }
         const int column = line[0] - '1';
@@ -92,22 +147,6 @@ int play(const BotOptions& options, bool botStarts, std::int64_t tau, std::istre
         }
         session.move();
     }
-    const auto outcome = session.outcome();
-    drawBoard(session, out, colour, outcome ? outcome->winningPieces : std::vector<std::int64_t>{});
-    if (outcome) {
-        out << outcome->message << "\n";
-        if (!outcome->winningPieces.empty()) {
-            // A piece on two lines is listed once here.
-            std::vector<std::int64_t> cells;
-            for (auto cell : outcome->winningPieces)
-                if (std::find(cells.begin(), cells.end(), cell) == cells.end()) cells.push_back(cell);
-            out << "Winning cells:";
-            for (std::size_t i = 0; i < cells.size(); ++i)
-                out << (i ? ", " : " ") << describeCell(cells[i]);
-            out << "\n";
-        }
-    }
-    return 0;
 }
 
 } // namespace tarnwick::cli

@@ -13,7 +13,7 @@
 #include "Tarnwick/agents/ZenfoldAgent.hpp"
 #include "Tarnwick/rules/Config.hpp"
 #include "Tarnwick/search/Random.hpp"
-#include "tools/solver/Solver.hpp"
+#include "Tarnwick/solver/Solver.hpp"
 #include "tools/tarnwick/Commands.hpp"
 #include "Tarnwick/rules/Notation.hpp"
 #include "tools/tarnwick/Oracle.hpp"
@@ -268,7 +268,7 @@ int solve(const std::string& moves, std::ostream& out, std::ostream& err) {
         err << "tarnwick solve: the board is full\n";
         return 2;
     }
-    solver::Solver solver;
+    solver::Solver solver(solver::Solver::LargeTableEntries);
     out << moves << '\t' << formatScores(solver.scoreMoves(*position)) << '\n';
     return 0;
 }

@@ -29,13 +29,15 @@ int main(int argc, char** argv) {
         addNumber(command, "--seed", options.seed, 0, maxSeed, "seed of the random generator");
     };
 
-    bool botStarts = false;
-    std::int64_t tau = 0;
+    PlayOptions game;
     auto* play = app.add_subcommand("play", "play a game against the bot in the terminal");
     botOptions(play);
-    play->add_flag("--bot-starts", botStarts, "let the bot make the first move");
-    addNumber(play, "--tau", tau, 0, 42, "opening moves the bot chooses by sampling")
+    play->add_flag("--bot-starts", game.botStarts, "let the bot make the first move");
+    addNumber(play, "--tau", game.tau, 0, 42, "opening moves the bot chooses by sampling")
         ->capture_default_str();
+    addNumber(play, "--level", game.level, 1, 8, "the bot's strength, 1 (beginner) to 8 (full)")
+        ->capture_default_str();
+    play->add_flag("--exact", game.exact, "at level 8, play the exact solver's move where it settles");
 
     auto* self = app.add_subcommand("selfplay", "print a whole bot-against-bot match");
     botOptions(self);
@@ -46,6 +48,13 @@ int main(int argc, char** argv) {
     botOptions(best);
     best->add_option("MOVES", moves, "columns played so far, e.g. 4453 (empty: the start)");
     best->add_flag("--json", json, "also print visits, move distribution and network value");
+
+    std::string hintMoves;
+    bool hintJson = false;
+    auto* hint = app.add_subcommand("hint", "rank every column for the player to move");
+    botOptions(hint);
+    hint->add_option("MOVES", hintMoves, "columns played so far, e.g. 4453 (empty: the start)");
+    hint->add_flag("--json", hintJson, "print the hint as JSON");
 
     LabelOptions labelling;
     auto* label = app.add_subcommand(
@@ -107,6 +116,21 @@ int main(int argc, char** argv) {
     referee->add_option("--book", judging.book, "file of the perfect player's remembered early choices")
         ->capture_default_str();
 
+    CalibrateOptions calibration;
+    auto* calibrate = app.add_subcommand(
+        "calibrate", "measure every level: position set, perfect player, Elo ladder (resumable)");
+    botOptions(calibrate);
+    calibrate->add_option("--positions", calibration.positions, "position set")->capture_default_str();
+    addNumber(calibrate, "--games", calibration.games, 0, maxGames,
+              "games per pair of neighbouring levels");
+    addNumber(calibrate, "--perfect-games", calibration.perfectGames, 0, maxGames,
+              "games per level as first player against the perfect player");
+    calibrate->add_option("--book", calibration.book, "the perfect player's remembered early choices")
+        ->capture_default_str();
+    calibrate->add_option("--known", calibration.known, "label lines the perfect player need not solve");
+    calibrate->add_option("--checkpoint", calibration.checkpoint, "file of finished figures")
+        ->capture_default_str();
+
     ArenaOptions match;
     auto* arena = app.add_subcommand("arena", "play two models against each other");
     botOptions(arena);
@@ -155,8 +179,9 @@ int main(int argc, char** argv) {
         return app.exit(error) == 0 ? 0 : 2;
     }
     try {
-        if (*play) return tarnwick::cli::play(options, botStarts, tau, std::cin, std::cout,
+        if (*play) return tarnwick::cli::play(options, game, std::cin, std::cout,
                                               isatty(STDOUT_FILENO) && isatty(STDIN_FILENO));
+        if (*hint) return tarnwick::cli::hint(options, hintMoves, hintJson, std::cout, std::cerr);
         if (*self) return selfplay(options);
         if (*best) return bestmove(options, moves, json, std::cout, std::cerr);
         if (*label) return tarnwick::cli::label(labelling, std::cout, std::cerr);
@@ -165,6 +190,10 @@ int main(int argc, char** argv) {
             judging.bot = options;
             if (criticalOption->count() > 0) judging.critical = criticalPath;
             return tarnwick::cli::referee(judging, std::cout, std::cerr);
+        }
+        if (*calibrate) {
+            calibration.bot = options;
+            return tarnwick::cli::calibrate(calibration, std::cout, std::cerr);
         }
         if (*arena) {
             match.bot = options;

@@ -1,42 +1,32 @@
-#include "tools/solver/Solver.hpp"
+#include "Tarnwick/solver/Solver.hpp"
 
-#include <bit>
+#include <algorithm>
 
 namespace tarnwick::solver {
 namespace {
 
 constexpr int W = Position::Width;
-constexpr int H = Position::Height;
-constexpr int H1 = H + 1;
-
-constexpr std::uint64_t bottomMask() {
-    std::uint64_t mask = 0;
-    for (int c = 0; c < W; ++c) mask |= std::uint64_t{1} << (c * H1);
-    return mask;
-}
-constexpr std::uint64_t Bottom = bottomMask();
-constexpr std::uint64_t Board = Bottom * ((std::uint64_t{1} << H) - 1);
-
-std::uint64_t topCell(int column) { return std::uint64_t{1} << (H - 1 + column * H1); }
-std::uint64_t bottomCell(int column) { return std::uint64_t{1} << (column * H1); }
 
 // The score of winning with the mover's next stone.
-int winNowScore(const Position& position) { return (Position::Cells + 1 - position.moves()) / 2; }
+int winNowScore(const Position& position) {
+    return (Position::Cells + 1 - position.moves()) / 2;
+}
 
 // Centre columns first: they take part in the most lines.
 constexpr std::array<int, W> ColumnOrder{3, 2, 4, 1, 5, 0, 6};
 
 // Up to seven moves kept sorted by score; the best (last added among equals) comes out first.
 class MoveSorter {
-public:
+  public:
     void add(std::uint64_t move, int score) {
         int i = size_++;
-        for (; i > 0 && entries_[i - 1].score > score; --i) entries_[i] = entries_[i - 1];
+        for (; i > 0 && entries_[i - 1].score > score; --i)
+            entries_[i] = entries_[i - 1];
         entries_[i] = {move, score};
     }
     std::uint64_t next() { return size_ > 0 ? entries_[--size_].move : 0; }
 
-private:
+  private:
     struct Entry {
         std::uint64_t move;
         int score;
@@ -45,69 +35,29 @@ private:
     int size_ = 0;
 };
 
+// The clock is read once every this many nodes: reading it costs more than a node.
+constexpr std::uint64_t ClockPeriod = 4096;
+
 } // namespace
 
-std::uint64_t Position::columnMask(int column) {
-    return ((std::uint64_t{1} << H) - 1) << (column * H1);
-}
-
-std::optional<Position> Position::fromMoves(const std::string& moves) {
-    Position position;
-    for (const char ch : moves) {
-        const int column = ch - '1';
-        if (column < 0 || column >= W || !position.canPlay(column) ||
-            position.isWinningMove(column))
-            return std::nullopt;
-        position.play(column);
+// Arms the cap for one call and disarms it however the call ends.
+class Solver::Cap {
+  public:
+    Cap(Solver& solver, const Limits& limits) : solver_(solver) {
+        solver_.stopAtNode_ = limits.nodes > 0 ? solver_.nodes_ + limits.nodes : 0;
+        if (limits.time.count() > 0)
+            solver_.deadline_ = std::chrono::steady_clock::now() + limits.time;
     }
-    return position;
-}
-
-bool Position::canPlay(int column) const {
-    return column >= 0 && column < W && (mask_ & topCell(column)) == 0;
-}
-
-bool Position::isWinningMove(int column) const {
-    return (winningCells() & playableCells() & columnMask(column)) != 0;
-}
-
-void Position::play(int column) { playCell((mask_ + bottomCell(column)) & columnMask(column)); }
-
-void Position::playCell(std::uint64_t move) {
-    current_ ^= mask_;
-    mask_ |= move;
-    ++moves_;
-}
-
-std::uint64_t Position::playableCells() const { return (mask_ + Bottom) & Board; }
-
-std::uint64_t Position::nonLosingMoves() const {
-    std::uint64_t possible = playableCells();
-    const std::uint64_t threats = opponentWinningCells();
-    const std::uint64_t forced = possible & threats;
-    if (forced) {
-        if (forced & (forced - 1)) return 0; // two threats to block at once
-        possible = forced;
+    ~Cap() {
+        solver_.stopAtNode_ = 0;
+        solver_.deadline_.reset();
     }
-    return possible & ~(threats >> 1); // never play just below an opponent's winning cell
-}
+    Cap(const Cap&) = delete;
+    Cap& operator=(const Cap&) = delete;
 
-int Position::moveScore(std::uint64_t move) const {
-    return std::popcount(winningCells(current_ | move, mask_));
-}
-
-std::uint64_t Position::winningCells(std::uint64_t stones, std::uint64_t mask) {
-    std::uint64_t r = (stones << 1) & (stones << 2) & (stones << 3); // vertical
-    for (const int d : {H1, H, H + 2}) {                               // horizontal, diagonals
-        std::uint64_t p = (stones << d) & (stones << 2 * d);
-        r |= p & (stones << 3 * d);
-        r |= p & (stones >> d);
-        p = (stones >> d) & (stones >> 2 * d);
-        r |= p & (stones << d);
-        r |= p & (stones >> 3 * d);
-    }
-    return r & (Board ^ mask);
-}
+  private:
+    Solver& solver_;
+};
 
 Solver::Solver(std::size_t tableEntries)
     : keys_(tableEntries == 0 ? 1 : tableEntries), values_(keys_.size()) {}
@@ -129,9 +79,13 @@ void Solver::store(std::uint64_t key, std::uint8_t value) {
     values_[i] = value;
 }
 
-// Table values: 1..(MaxScore-MinScore+1) hold an upper bound, above that a lower bound.
+// Table values: 1..(MaxScore-MinScore+1) hold an upper bound, above that a lower bound. A
+// capped call unwinds by throwing before anything unfinished is stored.
 int Solver::negamax(const Position& position, int alpha, int beta) {
     ++nodes_;
+    if (stopAtNode_ != 0 && nodes_ >= stopAtNode_) throw OutOfBudget{};
+    if (deadline_ && nodes_ % ClockPeriod == 0 && std::chrono::steady_clock::now() >= *deadline_)
+        throw OutOfBudget{};
     const std::uint64_t next = position.nonLosingMoves();
     if (next == 0) return -(Position::Cells - position.moves()) / 2;
     if (position.moves() >= Position::Cells - 2) return 0;
@@ -176,7 +130,7 @@ int Solver::negamax(const Position& position, int alpha, int beta) {
     return alpha;
 }
 
-int Solver::solve(const Position& position) {
+int Solver::search(const Position& position) {
     if (position.canWinNext()) return winNowScore(position);
     int lo = -(Position::Cells - position.moves()) / 2;
     int hi = winNowScore(position);
@@ -195,17 +149,48 @@ int Solver::solve(const Position& position) {
     return lo;
 }
 
+int Solver::solve(const Position& position) {
+    return search(position);
+}
+
+std::optional<int> Solver::solve(const Position& position, const Limits& limits) {
+    Cap cap(*this, limits);
+    try {
+        return search(position);
+    } catch (const OutOfBudget&) {
+        return std::nullopt;
+    }
+}
+
+std::optional<int> Solver::scoreColumn(const Position& position, int column) {
+    if (!position.canPlay(column)) return std::nullopt;
+    if (position.isWinningMove(column)) return winNowScore(position);
+    Position child = position;
+    child.play(column);
+    return child.moves() == Position::Cells ? 0 : -search(child);
+}
+
 std::array<std::optional<int>, Position::Width> Solver::scoreMoves(const Position& position) {
     std::array<std::optional<int>, Position::Width> scores{};
-    for (int column = 0; column < W; ++column) {
-        if (!position.canPlay(column)) continue;
-        if (position.isWinningMove(column)) {
-            scores[column] = winNowScore(position);
-            continue;
+    for (int column = 0; column < W; ++column)
+        scores[column] = scoreColumn(position, column);
+    return scores;
+}
+
+std::array<std::optional<int>, Position::Width> Solver::scoreMoves(const Position& position,
+                                                                   const Limits& limits) {
+    Cap cap(*this, limits);
+    std::array<std::optional<int>, Position::Width> scores{};
+    // Centre first: those columns are most often the best, so they get the budget first.
+    for (const int column : ColumnOrder) {
+        try {
+            scores[column] = scoreColumn(position, column);
+        } catch (const OutOfBudget&) {
+            // The columns that need no search are still answered below.
+            for (int c = 0; c < W; ++c)
+                if (!scores[c] && position.isWinningMove(c)) scores[c] = winNowScore(position);
+            break;
         }
-        Position child = position;
-        child.play(column);
-        scores[column] = child.moves() == Position::Cells ? 0 : -solve(child);
     }
     return scores;
 }
@@ -218,7 +203,7 @@ Solver::Best Solver::bestMoves(const Position& position) {
         best.score = winNowScore(position);
         return best;
     }
-    best.score = solve(position);
+    best.score = search(position);
     for (int column = 0; column < W; ++column) {
         if (!position.canPlay(column)) continue;
         Position child = position;
@@ -233,6 +218,15 @@ Solver::Best Solver::bestMoves(const Position& position) {
         if (reaches) best.columns.push_back(column);
     }
     return best;
+}
+
+std::optional<Solver::Best> Solver::bestMoves(const Position& position, const Limits& limits) {
+    Cap cap(*this, limits);
+    try {
+        return bestMoves(position);
+    } catch (const OutOfBudget&) {
+        return std::nullopt;
+    }
 }
 
 } // namespace tarnwick::solver

@@ -170,11 +170,13 @@ function median(values) {
   return sorted[Math.floor(sorted.length / 2)];
 }
 
-// Median of `reps` moves after one warm-up move, for each bench position.
+// Median of `reps` moves after warm-up moves, for each bench position. The browser's optimising
+// compiler finishes in the background during the first seconds, so one warm-up move is not
+// enough: whichever position went first measured slow.
 function bench({sims, reps}) {
   const result = {type: 'bench', sims, reps};
   for (const [name, moves] of Object.entries(BENCH_POSITIONS)) {
-    timedMove(moves, sims);
+    for (let i = 0; i < 3; ++i) timedMove(moves, sims);
     const times = [];
     for (let i = 0; i < reps; ++i) times.push(timedMove(moves, sims));
     result[name] = median(times);

@@ -47,7 +47,7 @@ def main():
     site = os.path.join(build, "site")
     here = native(tarnwick, sims)
     timings, there = browser(site, sims)
-    print(f"{sims}-simulation move (median of 9 after a warm-up):")
+    print(f"{sims}-simulation move (median of 9 after three warm-up moves):")
     for name in ("start", "midgame"):
         print(f"  {name:8} browser {there[name]:7.1f} ms   native portable {here[name]:7.1f} ms"
               f"   ratio {there[name] / here[name]:.2f}")

@@ -10,6 +10,8 @@ const notice = document.getElementById('notice');
 const newGameButton = document.getElementById('new-game');
 const botStarts = document.getElementById('bot-starts');
 const sims = document.getElementById('sims');
+const level = document.getElementById('level');
+const undoButton = document.getElementById('undo');
 
 const worker = new Worker('worker.js');
 // busy from a request until the worker hands the turn back, so that a second click cannot
@@ -88,7 +90,10 @@ worker.onmessage = (event) => {
 function startGame() {
   warn('');
   setBusy(true);
-  worker.postMessage({type: 'newGame', botStarts: botStarts.checked, sims: Number(sims.value)});
+  worker.postMessage({
+    type: 'newGame', botStarts: botStarts.checked, sims: Number(sims.value),
+    level: Number(level.value),
+  });
 }
 
 board.addEventListener('click', (event) => {
@@ -106,6 +111,15 @@ board.addEventListener('click', (event) => {
 newGameButton.addEventListener('click', () => {
   if (!ready) return warn('The bot is still loading.');
   startGame();
+});
+
+// Takes back the user's last move and the bot's reply; the worker says when there is none.
+undoButton.addEventListener('click', () => {
+  if (!ready) return warn('The bot is still loading.');
+  if (busy) return warn('Wait: the bot is thinking.');
+  warn('');
+  setBusy(true);
+  worker.postMessage({type: 'undo'});
 });
 
 // For the benchmark script: bot moves timed inside the worker, after the same warm-up.

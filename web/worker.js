@@ -120,8 +120,9 @@ function botMoves() {
   }
 }
 
-function newGame({botStarts, sims}) {
+function newGame({botStarts, sims, level}) {
   check(M._tarnwick_session_new_match(session, 0, 0n, BigInt(sims)), 'new game');
+  check(M._tarnwick_session_set_level(session, level), 'level');
   check(M._tarnwick_session_set_bot_starts(session, botStarts ? 1 : 0), 'who starts');
   colors = new Array(CELLS).fill(null);
   lastMove = null;
@@ -142,6 +143,19 @@ function play({column}) {
   check(status, 'your move');
   lastMove = {...nextMove(), by: 'user'};
   postMessage(state());
+  botMoves();
+}
+
+function undo() {
+  const status = M._tarnwick_session_undo(session);
+  if (status === ILLEGAL_MOVE) {
+    postMessage({type: 'refused', reason: 'There is no move to take back.'});
+    return;
+  }
+  check(status, 'take back');
+  lastMove = null;
+  postMessage(state());
+  // With the bot first, taking back its opening move hands the turn back to it.
   botMoves();
 }
 
@@ -203,7 +217,7 @@ async function init({sims}) {
   });
 }
 
-const handlers = {init, newGame, play, bench};
+const handlers = {init, newGame, play, undo, bench};
 
 let queue = Promise.resolve();
 self.onmessage = (event) => {

@@ -59,11 +59,12 @@ class Page(unittest.TestCase):
     def click(self, column, row=2):
         self.driver.find_element(By.CSS_SELECTOR, f'#board .cell[data-cell="{row * COLUMNS + column}"]').click()
 
-    def newGame(self, botStarts=False, sims="50"):
+    def newGame(self, botStarts=False, sims="50", level="8"):
         box = self.driver.find_element(By.ID, "bot-starts")
         if box.is_selected() != botStarts:
             box.click()
         Select(self.driver.find_element(By.ID, "sims")).select_by_value(sims)
+        Select(self.driver.find_element(By.ID, "level")).select_by_value(level)
         before = self.driver.execute_script("return document.getElementById('board').dataset.moves")
         self.driver.find_element(By.ID, "new-game").click()
         # The new game has no moves, or just the bot's first.
@@ -177,6 +178,24 @@ class Page(unittest.TestCase):
         self.assertGreater(board["width"], width * 0.8, "the board fills the narrow screen")
         self.playAndCheck(3)
         self.driver.save_screenshot(os.path.join(self.shots, "phone.png"))
+
+
+    def test_6_a_weak_level_and_taking_back(self):
+        self.newGame(botStarts=False, sims="50", level="2")
+        self.driver.find_element(By.ID, "undo").click()
+        wait(self.driver, lambda: self.notice() == "There is no move to take back.", 10,
+             "taking back with no move is refused")
+        self.assertFalse(self.playAndCheck(3))
+        self.assertFalse(self.playAndCheck(3))
+        after_two, _, _ = self.board()
+        self.driver.find_element(By.ID, "undo").click()
+        wait(self.driver, lambda: sum(1 for c in self.board()[0] if c) == 2, 10,
+             "the user's last move and the bot's reply are taken back")
+        colors, last, _ = self.board()
+        self.assertTrue(all(colors[i] in (None, after_two[i]) for i in range(42)), "the rest stays")
+        self.assertEqual(last, [], "no bot move is marked after taking back")
+        self.assertTrue(self.status().startswith("Your move"))
+        self.assertFalse(self.playAndCheck(2), "play goes on after taking back")
 
 
 if __name__ == "__main__":

@@ -12,6 +12,7 @@ const botStarts = document.getElementById('bot-starts');
 const sims = document.getElementById('sims');
 const level = document.getElementById('level');
 const undoButton = document.getElementById('undo');
+const hintButton = document.getElementById('hint');
 
 const worker = new Worker('worker.js');
 // busy from a request until the worker hands the turn back, so that a second click cannot
@@ -77,6 +78,10 @@ worker.onmessage = (event) => {
     setBusy(false);
     warn(message.reason);
     break;
+  case 'hint':
+    setBusy(false);
+    showHint(message.columns);
+    break;
   case 'bench':
     pending.shift()(message);
     break;
@@ -111,6 +116,29 @@ board.addEventListener('click', (event) => {
 newGameButton.addEventListener('click', () => {
   if (!ready) return warn('The bot is still loading.');
   startGame();
+});
+
+// Marks the best column's landing cell and says what the bot and, where it settles the
+// position, the exact solver think of it.
+function showHint(columns) {
+  const best = columns[0];
+  if (!best) return;
+  const free = cells.filter((c, i) => i % COLUMNS === best.column && current.board[i] === 0);
+  if (free.length) free[free.length - 1].classList.add('hint');
+  const verdict = best.verdict === 'win' ? `wins in ${best.verdictMoves}`
+      : best.verdict === 'loss' ? `loses in ${best.verdictMoves}`
+      : best.verdict === 'draw' ? 'draws with best play'
+      : `${Math.round(best.winChance * 100)}% win chance`;
+  warn(`Hint: column ${best.column + 1} (${verdict}).`);
+}
+
+hintButton.addEventListener('click', () => {
+  if (!ready) return warn('The bot is still loading.');
+  if (busy) return warn('Wait: the bot is thinking.');
+  if (!current || current.done || !current.userTurn) return warn('No hint: it is not your move.');
+  warn('');
+  setBusy(true);
+  worker.postMessage({type: 'hint'});
 });
 
 // Takes back the user's last move and the bot's reply; the worker says when there is none.

@@ -159,6 +159,28 @@ function undo() {
   botMoves();
 }
 
+// Every legal column ranked for the user; the layout is tarnwick_hint_column's under wasm32:
+// three int32, then two doubles from byte 16, 32 bytes each.
+const HINT_SIZE = 32;
+const VERDICTS = ['unknown', 'win', 'draw', 'loss'];
+function hint() {
+  const buffer = M._malloc(HINT_SIZE * 7);
+  try {
+    check(M._tarnwick_session_hint(session, 200n, buffer, 7, out), 'hint');
+    const columns = [];
+    for (let i = 0; i < i32(out); ++i) {
+      const p = buffer + HINT_SIZE * i;
+      columns.push({
+        column: i32(p), verdict: VERDICTS[i32(p + 4)] || 'unknown', verdictMoves: i32(p + 8),
+        visitShare: M.getValue(p + 16, 'double'), winChance: M.getValue(p + 24, 'double'),
+      });
+    }
+    postMessage({type: 'hint', columns});
+  } finally {
+    M._free(buffer);
+  }
+}
+
 // One bot move from `moves` in a fresh bot-against-bot session, as the native bench does it.
 function timedMove(moves, sims) {
   const s = newSession();
@@ -217,7 +239,7 @@ async function init({sims}) {
   });
 }
 
-const handlers = {init, newGame, play, undo, bench};
+const handlers = {init, newGame, play, undo, hint, bench};
 
 let queue = Promise.resolve();
 self.onmessage = (event) => {

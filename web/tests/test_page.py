@@ -197,6 +197,18 @@ class Page(unittest.TestCase):
         self.assertTrue(self.status().startswith("Your move"))
         self.assertFalse(self.playAndCheck(2), "play goes on after taking back")
 
+    def test_7_a_hint_marks_a_column(self):
+        self.newGame(botStarts=False, sims="10")
+        self.driver.find_element(By.ID, "hint").click()
+        wait(self.driver, lambda: self.notice().startswith("Hint: column"), 30, "no hint shown")
+        text = self.notice()
+        self.assertRegex(text, r"^Hint: column [1-7] \((wins in \d+|loses in \d+|draws with best play|\d+% win chance)\)\.$")
+        column = int(text.split()[2]) - 1
+        marked = self.driver.execute_script(
+            "return [...document.querySelectorAll('#board .cell.hint')].map(c => Number(c.dataset.cell))")
+        self.assertEqual(marked, [35 + column], "the landing cell of the hinted column is marked")
+        self.assertTrue(self.status().startswith("Your move"), "a hint plays nothing")
+
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)

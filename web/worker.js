@@ -115,6 +115,7 @@ function botMoves() {
   while (!readFlag(M._tarnwick_session_done, session) &&
          !readFlag(M._tarnwick_session_is_user_turn, session)) {
     postMessage({type: 'thinking'});
+    searched = true;
     lastMove = {...nextMove(), by: 'bot'};
     postMessage(state());
   }
@@ -165,6 +166,7 @@ const HINT_SIZE = 32;
 const VERDICTS = ['unknown', 'win', 'draw', 'loss'];
 function hint() {
   const buffer = M._malloc(HINT_SIZE * 7);
+  searched = true;
   try {
     check(M._tarnwick_session_hint(session, 200n, buffer, 7, out), 'hint');
     const columns = [];
@@ -207,12 +209,14 @@ function median(values) {
 }
 
 // Median of `reps` moves after warm-up moves, for each bench position. The browser's optimising
-// compiler finishes in the background during the first seconds, so one warm-up move is not
-// enough: whichever position went first measured slow.
+// compiler works in the background at low priority: on a busy machine the first four or five
+// moves after load still ran partly unoptimised, three to four times slower, so three warm-up
+// moves were not enough.
+const BENCH_WARM_UP = 10;
 function bench({sims, reps}) {
   const result = {type: 'bench', sims, reps};
   for (const [name, moves] of Object.entries(BENCH_POSITIONS)) {
-    for (let i = 0; i < 3; ++i) timedMove(moves, sims);
+    for (let i = 0; i < BENCH_WARM_UP; ++i) timedMove(moves, sims);
     const times = [];
     for (let i = 0; i < reps; ++i) times.push(timedMove(moves, sims));
     result[name] = median(times);
@@ -231,12 +235,29 @@ async function init({sims}) {
   const loaded = performance.now();
   session = newSession();
   // The first search of a fresh page runs while the browser still compiles the module; one
-  // move here keeps that wait away from the player's first move.
+  // move here keeps the worst of that wait away from the player's first move.
   const firstMove = timedMove(BENCH_POSITIONS.midgame, sims);
   postMessage({
     type: 'ready', version: M.UTF8ToString(M._tarnwick_version()),
     startMs: compiled - started, modelMs: loaded - compiled, firstMoveMs: firstMove,
   });
+  setTimeout(() => warmUp(sims, IDLE_WARM_UP), 0);
+}
+
+// The browser optimises the hot code in the background, only once it has run for a while: on a
+// busy machine the moves after that first one were still three to four times slower. A few more
+// warm-up moves run while the player thinks, one task each, and only while no request waits, so
+// a click waits for one move at most. The bot's own searches warm it as well and end them.
+const IDLE_WARM_UP = 6;
+let waiting = 0; // requests received and not yet handled
+let searched = false; // the bot has searched for the player
+function warmUp(sims, left) {
+  if (left === 0 || searched) return;
+  if (waiting === 0) {
+    timedMove(BENCH_POSITIONS.midgame, sims);
+    --left;
+  }
+  setTimeout(() => warmUp(sims, left), waiting === 0 ? 0 : 100);
 }
 
 const handlers = {init, newGame, play, undo, hint, bench};
@@ -244,7 +265,8 @@ const handlers = {init, newGame, play, undo, hint, bench};
 let queue = Promise.resolve();
 self.onmessage = (event) => {
   const request = event.data;
+  ++waiting;
   queue = queue.then(() => handlers[request.type](request)).catch((error) => {
     postMessage({type: 'error', message: error.message || String(error)});
-  });
+  }).finally(() => --waiting);
 };

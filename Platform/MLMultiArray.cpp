@@ -1,5 +1,6 @@
 #include "Platform/MLMultiArray.hpp"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -18,8 +19,11 @@ std::size_t byteSize(MLMultiArrayDataType type) {
 }
 
 namespace {
-// Larger arrays than this are refused rather than attempted: no model of ours needs them.
-constexpr std::int64_t maxBytes = std::int64_t{1} << 34;
+// Larger arrays than this are refused rather than attempted: no model of ours needs them. Where
+// size_t has 32 bits (WebAssembly), the byte count must also fit it, or it would wrap to a small
+// allocation behind a large count.
+constexpr std::int64_t maxBytes =
+    std::min<std::uint64_t>(std::uint64_t{1} << 34, std::numeric_limits<std::size_t>::max() / 2);
 } // namespace
 
 std::shared_ptr<MLMultiArray> MLMultiArray::create(std::vector<std::int64_t> shape,

@@ -497,13 +497,15 @@ std::shared_ptr<MLFeatureProvider> TowerNetwork::prediction(const MLFeatureProvi
 
 std::shared_ptr<MLBatchProvider> TowerNetwork::predictions(const MLBatchProvider& inputs,
                                                            const MLPredictionOptions&) {
-    const auto batch = static_cast<Eigen::Index>(inputs.count());
     // The count comes from the caller's provider and sizes the work buffers, so a lying
-    // provider must not reach the allocator.
+    // provider must not reach the allocator. It is checked before it narrows to Eigen's index,
+    // 32 bits in WebAssembly, where 2^40 entries would otherwise pass as none.
+    const std::int64_t count = inputs.count();
     constexpr Eigen::Index maxBatch = 1 << 16;
-    if (batch < 0 || batch > maxBatch)
-        throw MLModelError("predictions: the batch reports " + std::to_string(batch) +
+    if (count < 0 || count > maxBatch)
+        throw MLModelError("predictions: the batch reports " + std::to_string(count) +
                            " entries; a batch holds 0 to " + std::to_string(maxBatch));
+    const auto batch = static_cast<Eigen::Index>(count);
     std::vector<std::shared_ptr<MLFeatureProvider>> results;
     if (batch == 0) return std::make_shared<MLArrayBatchProvider>(std::move(results));
     impl->x.resize(2, cells * batch);

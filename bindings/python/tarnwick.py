@@ -53,6 +53,27 @@ class Move:
     number: int
 
 
+class _HintColumn(ctypes.Structure):
+    _fields_ = [("column", ctypes.c_int32), ("verdict", ctypes.c_int32),
+                ("verdict_moves", ctypes.c_int32), ("visit_share", ctypes.c_double),
+                ("win_chance", ctypes.c_double)]
+
+
+VERDICTS = {0: None, 1: "win", 2: "draw", 3: "loss"}
+LEVEL_MIN, LEVEL_MAX = 1, 8
+
+
+@dataclass(frozen=True)
+class HintColumn:
+    """One column of a hint: `verdict` is "win", "draw", "loss" or None (not settled);
+    `win_chance` is None for a column the hint search never tried."""
+    column: int
+    verdict: object
+    verdict_moves: int
+    visit_share: float
+    win_chance: object
+
+
 _P = ctypes.c_void_p
 _I32, _I64, _SIZE = ctypes.c_int32, ctypes.c_int64, ctypes.c_size_t
 _SIGNATURES = {
@@ -88,6 +109,14 @@ _SIGNATURES = {
     "tarnwick_session_set_tau0": (ctypes.c_int, [_P, _I64]),
     "tarnwick_session_mcts_sims": (ctypes.c_int, [_P, ctypes.POINTER(_I64)]),
     "tarnwick_session_set_mcts_sims": (ctypes.c_int, [_P, _I64]),
+    "tarnwick_session_set_level": (ctypes.c_int, [_P, _I32]),
+    "tarnwick_session_level": (ctypes.c_int, [_P, ctypes.POINTER(_I32)]),
+    "tarnwick_session_set_exact_play": (ctypes.c_int, [_P, _I32]),
+    "tarnwick_session_set_move_budget": (ctypes.c_int, [_P, _I64, _I64]),
+    "tarnwick_session_last_simulations": (ctypes.c_int, [_P, ctypes.POINTER(_I64)]),
+    "tarnwick_session_undo": (ctypes.c_int, [_P]),
+    "tarnwick_session_hint": (ctypes.c_int, [_P, _I64, ctypes.POINTER(_HintColumn), _SIZE,
+                                             ctypes.POINTER(_SIZE)]),
     "tarnwick_notation_board": (ctypes.c_int, [ctypes.c_char_p, ctypes.POINTER(_I32), _SIZE,
                                                ctypes.POINTER(_I64)]),
 }
@@ -274,6 +303,36 @@ class Session(_Handle):
     @mcts_sims.setter
     def mcts_sims(self, value):
         self._call("tarnwick_session_set_mcts_sims", value)
+
+    @property
+    def level(self):
+        return self._get("tarnwick_session_level", _I32)
+
+    @level.setter
+    def level(self, value):
+        self._call("tarnwick_session_set_level", value)
+
+    def set_exact_play(self, exact):
+        self._call("tarnwick_session_set_exact_play", 1 if exact else 0)
+
+    def set_move_budget(self, milliseconds, max_simulations=100000):
+        """Think for a time instead of a simulation count; None goes back to the count."""
+        self._call("tarnwick_session_set_move_budget",
+                   -1 if milliseconds is None else milliseconds, max_simulations)
+
+    @property
+    def last_simulations(self):
+        return self._get("tarnwick_session_last_simulations", _I64)
+
+    def undo(self):
+        self._call("tarnwick_session_undo")
+
+    def hint(self, simulations=50):
+        columns, count = (_HintColumn * COLUMNS)(), _SIZE()
+        self._call("tarnwick_session_hint", simulations, columns, COLUMNS, ctypes.byref(count))
+        return [HintColumn(c.column, VERDICTS.get(c.verdict), c.verdict_moves, c.visit_share,
+                           None if c.win_chance < 0 else c.win_chance)
+                for c in columns[: count.value]]
 
     def _read_text(self, name):
         # Ask for the length, then read into a buffer of that size.

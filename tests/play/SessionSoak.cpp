@@ -1,6 +1,7 @@
 #include "tests/play/SessionSoak.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <random>
 #include <sstream>
 
@@ -8,17 +9,27 @@
 #include "Tarnwick/agents/ZenfoldAgent.hpp"
 #include "Tarnwick/play/GameSession.hpp"
 #include "Tarnwick/search/Random.hpp"
+#include "Tarnwick/solver/Position.hpp"
 #include "tests/support/TestModels.hpp"
 
 namespace tarnwick::testing {
 
 namespace {
 
-// What the soak knows of the match independently of the session: who moved last.
+// What the soak knows of the match independently of the session: the moves it has kept
+// and who was asked for each.
 struct Shadow {
-    std::int64_t moves = 0;
-    std::int64_t lastMover = 0; // session key, 0 before the first move
+    bool selfPlay = false;
+    std::vector<std::int64_t> actions;
+    std::vector<std::int64_t> movers; // session keys
 };
+
+std::vector<std::int64_t> replay(const std::vector<std::int64_t>& actions) {
+    auto state = std::make_shared<GameState>(Shape{6, 7}, 1);
+    for (const auto a : actions)
+        state = state->take(a).gameState;
+    return state->board;
+}
 
 class Checker {
 public:
@@ -61,7 +72,9 @@ void checkSession(const GameSession& session, const Shadow& shadow, Checker& che
         if (v != 0 && i + 7 < board.size())
             check.expect(board[i + 7] != 0, "a piece rests on a piece or the bottom");
     }
-    check.expect(plus + minus == shadow.moves, "pieces on the board match the moves played");
+    check.expect(board == replay(shadow.actions), "the board is the kept moves replayed");
+    check.expect(plus + minus == static_cast<std::int64_t>(shadow.actions.size()),
+                 "pieces on the board match the moves played");
     check.expect(plus - minus == 0 || plus - minus == 1, "the first mover has as many or one more");
 
     bool line = false;
@@ -80,7 +93,7 @@ void checkSession(const GameSession& session, const Shadow& shadow, Checker& che
     if (!outcome) return;
     const auto& pieces = outcome->winningPieces;
     if (line) {
-        const auto mover = session.players->at(shadow.lastMover)->name;
+        const auto mover = session.players->at(shadow.movers.back())->name;
         check.expect(outcome->message == mover + " wins!",
                      "the winner is the last mover: " + outcome->message + ", not " + mover);
         check.expect(!pieces.empty() && pieces.size() % 4 == 0, "a win lists its line");
@@ -131,7 +144,7 @@ SoakReport soakSessions(std::int64_t sequences, std::uint64_t seed) {
         const auto calls = pick(40, 200);
         for (check.call = 1; check.call <= calls; ++check.call) {
             const auto roll = pick(0, 99);
-            if (roll < 40) {
+            if (roll < 36) {
                 const auto column = pick(-1, 7);
                 check.action = "userPlay(" + std::to_string(column) + ")";
                 const auto key = session.game->currentPlayer;
@@ -140,16 +153,16 @@ SoakReport soakSessions(std::int64_t sequences, std::uint64_t seed) {
                     std::dynamic_pointer_cast<UserAgent>(session.players->at(key)) != nullptr;
                 check.expect(!accepted || (userTurn && column >= 0 && column <= 6),
                              "only the user's own legal column is accepted");
-            } else if (roll < 85) {
+            } else if (roll < 76) {
                 check.action = "move()";
                 const auto before = session.game->gameState;
                 const auto key = session.game->currentPlayer;
                 const bool wasDone = session.done;
                 const auto played = session.move();
                 if (played) {
-                    ++shadow.moves;
+                    shadow.actions.push_back(played->action);
+                    shadow.movers.push_back(key);
                     ++report.moves;
-                    shadow.lastMover = key;
                     const auto& board = session.game->gameState->board;
                     check.expect(!wasDone, "nothing is played after the end");
                     check.expect(played->action >= 0 && played->action < 42 &&
@@ -160,19 +173,77 @@ SoakReport soakSessions(std::int64_t sequences, std::uint64_t seed) {
                     check.expect(played->color == (key == 1 ? Color::yellow : Color::red),
                                  "the colour is the mover's");
                     check.expect(played->index == session.turnCount, "index counts the reads");
+                    check.expect(session.lastSimulations() >= 0, "a count of simulations");
                     if (session.done) (session.value == -1 ? report.wins : report.draws)++;
                 }
-            } else if (roll < 91) {
+            } else if (roll < 80) {
                 const bool flag = pick(0, 1) == 1;
                 check.action = std::string("setBotStarts(") + (flag ? "true" : "false") + ")";
                 session.setBotStarts(flag);
-            } else if (roll < 94) {
-                const auto sims = pick(1, 3);
+            } else if (roll < 82) {
+                const auto sims = pick(-1, 3); // 0 and -1 still run one simulation
                 check.action = "setMCTS_SIMS(" + std::to_string(sims) + ")";
                 session.setMCTS_SIMS(sims);
-            } else if (roll < 96) {
+            } else if (roll < 84) {
                 check.action = "winningActions()";
                 check.expect(session.winningActions().has_value(), "a game has winning cells");
+            } else if (roll < 86) {
+                const auto level = pick(0, 9); // 0 and 9 are refused and change nothing
+                check.action = "setLevel(" + std::to_string(level) + ")";
+                check.expect(session.setLevel(level) == (level >= 1 && level <= 8),
+                             "levels 1 to 8 are taken, others refused");
+            } else if (roll < 88) {
+                const auto kind = pick(0, 2);
+                check.action = "setMoveBudget(" + std::to_string(kind) + ")";
+                if (kind == 0) session.setMoveBudget(std::nullopt);
+                if (kind == 1) session.setMoveBudget(MoveBudget{std::chrono::milliseconds(0), 5});
+                if (kind == 2)
+                    session.setMoveBudget(MoveBudget{std::chrono::hours(1000), pick(1, 20)});
+            } else if (roll < 89) {
+                const bool exact = pick(0, 1) == 1;
+                check.action = std::string("setExactPlay(") + (exact ? "true" : "false") + ")";
+                session.setExactPlay(exact,
+                                     solver::Limits{static_cast<std::uint64_t>(pick(0, 20000)), {}});
+            } else if (roll < 94) {
+                check.action = "undo()";
+                const bool wasDone = session.done;
+                const bool undone = session.undo();
+                check.expect(undone == !shadow.actions.empty(), "undo exactly when a move was kept");
+                if (undone) {
+                    ++report.undos;
+                    report.undosAfterTheEnd += wasDone;
+                    // One move, then more until a user is to move (none when bots play each other).
+                    std::int64_t mover;
+                    do {
+                        mover = shadow.movers.back();
+                        shadow.actions.pop_back();
+                        shadow.movers.pop_back();
+                    } while (!shadow.selfPlay && !shadow.movers.empty() &&
+                             !std::dynamic_pointer_cast<UserAgent>(session.players->at(mover)));
+                    check.expect(session.game->currentPlayer == mover,
+                                 "the player of the first move taken back is to move");
+                }
+            } else if (roll < 96) {
+                check.action = "hint()";
+                const auto hint = session.hint(HintOptions{pick(1, 8), solver::Limits{5000, {}}});
+                check.expect(hint.has_value() == !session.done, "a hint exactly before the end");
+                if (hint) {
+                    ++report.hints;
+                    check.expect(hint->columns.size() ==
+                                     session.game->gameState->allowedActions().size(),
+                                 "a hint ranks every legal column");
+                    double shares = 0;
+                    for (const auto& c : hint->columns)
+                        shares += c.visitShare;
+                    check.expect(std::abs(shares - 1.0) < 1e-9, "visit shares add up to one");
+                    if (hint->exact && hint->columns.size() > 1) {
+                        const auto& a = hint->columns[0].verdict;
+                        const auto& b = hint->columns[1].verdict;
+                        check.expect(a && b && static_cast<int>(b->result) >=
+                                                   static_cast<int>(a->result),
+                                     "settled columns are ranked best first");
+                    }
+                }
             } else {
                 const bool selfPlay = pick(0, 3) == 0;
                 const auto tau = pick(0, 4);
@@ -183,6 +254,7 @@ SoakReport soakSessions(std::int64_t sequences, std::uint64_t seed) {
                 session.setMCTS_SIMS(2);
                 equip(session);
                 shadow = {};
+                shadow.selfPlay = selfPlay;
             }
             checkSession(session, shadow, check);
         }

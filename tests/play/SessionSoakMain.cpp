@@ -14,7 +14,7 @@ int main(int argc, char** argv) {
     for (const auto& failure : report.failures)
         std::cout << failure << "\n";
     std::cout << "sequences " << report.sequences << "  calls " << report.calls << "  moves "
-              << report.moves << "  wins " << report.wins << "  draws " << report.draws
+              << report.moves << "  wins " << report.wins << "  draws " << report.draws << "  undos " << report.undos << "  hints " << report.hints
               << "  broken " << report.failures.size() << "\n";
     return report.failures.empty() ? 0 : 1;
 }

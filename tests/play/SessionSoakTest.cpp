@@ -8,6 +8,9 @@ TEST(Soak, RandomHostSequencesKeepEveryInvariant) {
     EXPECT_EQ(report.sequences, 300);
     EXPECT_GT(report.moves, 5000) << "the sequences play real games";
     EXPECT_GT(report.wins, 100);
+    EXPECT_GT(report.undos, 1000) << "undo at every point";
+    EXPECT_GT(report.undosAfterTheEnd, 20);
+    EXPECT_GT(report.hints, 500);
     for (const auto& failure : report.failures)
         ADD_FAILURE() << failure;
 }

@@ -86,6 +86,15 @@ TEST(CappedSolver, AnImmediateWinNeedsNoBudget) {
     const auto best = solver.bestMoves(*p, Limits{1, {}});
     ASSERT_TRUE(best);
     EXPECT_EQ(best->columns, std::vector<int>{3});
+
+    // Nor does a move that hands the opponent a win at once, wherever it comes in the order:
+    // after 121212 every column but the first two loses to the second player's fourth stone.
+    const auto threats = Position::fromMoves("121212");
+    ASSERT_TRUE(threats);
+    const auto capped = solver.scoreMoves(*threats, Limits{1, {}});
+    EXPECT_EQ(capped[0], 18);
+    for (int column = 2; column < 7; ++column)
+        EXPECT_EQ(capped[static_cast<std::size_t>(column)], -18) << column;
 }
 
 TEST(PositionFromState, MatchesTheNotationOnPlayedGames) {

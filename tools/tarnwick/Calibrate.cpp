@@ -16,7 +16,7 @@
 #include "Tarnwick/rules/Notation.hpp"
 #include "Tarnwick/search/Random.hpp"
 #include "tools/tarnwick/Commands.hpp"
-#include "tools/tarnwick/Oracle.hpp"
+#include "tools/tarnwick/Matches.hpp"
 
 namespace tarnwick::cli {
 namespace {
@@ -43,7 +43,7 @@ Checkpoint readCheckpoint(const std::string& path) {
     return done;
 }
 
-void record(const std::string& path, Checkpoint& done, const std::string& key,
+void save(const std::string& path, Checkpoint& done, const std::string& key,
             const std::vector<double>& numbers) {
     done[key] = numbers;
     std::ofstream out(path, std::ios::app);
@@ -53,41 +53,9 @@ void record(const std::string& path, Checkpoint& done, const std::string& key,
     out << '\n';
 }
 
-// A player at a level (0: uniformly random legal moves).
-class Player {
-  public:
-    Player(std::int64_t level, const std::shared_ptr<version0328>& model, std::int64_t sims)
-        : level_(level), bot_("calibrate", 84, 42, sims, Config::CPUCT) {
-        bot_.setModel(model);
-        if (level > 0) settings_.level = *levelNamed(level);
-    }
-    std::int64_t act(const std::shared_ptr<GameState>& state) {
-        if (level_ == 0) {
-            const auto legal = state->allowedActions();
-            return legal[static_cast<std::size_t>(
-                uniformInt(0, static_cast<std::int64_t>(legal.size()) - 1))];
-        }
-        return playBotMove(bot_, state, false, settings_, nullptr).action;
-    }
-
-  private:
-    std::int64_t level_;
-    ZenfoldAgent bot_;
-    BotMoveSettings settings_;
-};
-
-// +1 when `first` wins, 0 for a draw, -1 when it loses.
-int playGame(Player& first, Player& second) {
-    auto state = parseMoves("").state;
-    for (int turn = 0;; ++turn) {
-        auto& player = turn % 2 == 0 ? first : second;
-        const auto step = state->take(player.act(state));
-        state = step.gameState;
-        if (step.done) {
-            const double forFirst = turn % 2 == 0 ? -step.value : step.value;
-            return forFirst > 0 ? 1 : forFirst < 0 ? -1 : 0;
-        }
-    }
+std::vector<double> figures(const Record& r) {
+    return {static_cast<double>(r.wins), static_cast<double>(r.draws),
+            static_cast<double>(r.losses)};
 }
 
 std::string levelName(std::int64_t level) {
@@ -122,14 +90,13 @@ int calibrate(const CalibrateOptions& options, std::ostream& out, std::ostream& 
         if (done.contains(key)) continue;
         int keeps = 0, best = 0;
         for (const auto& [moves, scores] : positions) {
-            Player player(level, model, sims);
-            const auto column = player.act(parseMoves(moves).state) % 7;
+            const auto column = Player(model, {sims, level}).column(parseMoves(moves).state);
             const auto& chosen = scores[static_cast<std::size_t>(column)];
             const int top = bestScore(scores);
             keeps += chosen && sign(*chosen) == sign(top);
             best += chosen && *chosen == top;
         }
-        record(options.checkpoint, done, key,
+        save(options.checkpoint, done, key,
                {static_cast<double>(positions.size()), static_cast<double>(keeps),
                 static_cast<double>(best)});
         log << "level " << level << ": " << keeps << " kept, " << best << " best of "
@@ -144,39 +111,18 @@ int calibrate(const CalibrateOptions& options, std::ostream& out, std::ostream& 
             const auto key =
                 "perfect " + std::to_string(level) + " " + std::to_string(options.perfectGames);
             if (done.contains(key)) continue;
-            int wins = 0, draws = 0, losses = 0;
+            Record record;
             for (int game = 0; game < options.perfectGames; ++game) {
-                Player player(level, model, sims);
-                auto state = parseMoves("").state;
-                std::string moves;
-                while (true) {
-                    const bool botToMove = moves.size() % 2 == 0;
-                    int column;
-                    if (botToMove) {
-                        column = static_cast<int>(player.act(state) % 7);
-                    } else {
-                        const auto& choice = oracle.best(moves);
-                        column = choice.columns[std::uniform_int_distribution<std::size_t>(
-                            0, choice.columns.size() - 1)(rng)];
-                    }
-                    const auto step = state->take(*actionOfColumn(*state, column));
-                    moves += static_cast<char>('1' + column);
-                    state = step.gameState;
-                    if (step.done) {
-                        const double result = botToMove ? -step.value : step.value;
-                        wins += result > 0;
-                        draws += result == 0;
-                        losses += result < 0;
-                        break;
-                    }
-                }
+                Player player(model, {sims, level});
+                record.add(playGame([&](const std::string& moves, const auto& state) {
+                    return moves.size() % 2 == 0 ? player.column(state)
+                                                 : perfectColumn(oracle, rng, moves);
+                }));
                 log << "\rperfect player, level " << level << ": " << game + 1 << "/"
-                    << options.perfectGames << std::flush;
+                    << options.perfectGames << "  " << record.text() << "   " << std::flush;
             }
             log << std::endl;
-            record(options.checkpoint, done, key,
-                   {static_cast<double>(wins), static_cast<double>(draws),
-                    static_cast<double>(losses)});
+            save(options.checkpoint, done, key, figures(record));
         }
     }
 
@@ -184,23 +130,20 @@ int calibrate(const CalibrateOptions& options, std::ostream& out, std::ostream& 
     for (std::int64_t level = LowestLevel; level <= FullStrength; ++level) {
         const auto key = "arena " + std::to_string(level) + " " + std::to_string(options.games);
         if (done.contains(key)) continue;
-        int wins = 0, draws = 0, losses = 0; // for the stronger level
+        Record record; // for the stronger level
         for (int game = 0; game < options.games; ++game) {
-            Player stronger(level, model, sims);
-            Player weaker(level - 1, model, sims);
+            Player stronger(model, {sims, level});
+            Player weaker(model, {sims, level - 1});
             const bool strongerFirst = game % 2 == 0;
-            const int r = strongerFirst ? playGame(stronger, weaker) : -playGame(weaker, stronger);
-            wins += r > 0;
-            draws += r == 0;
-            losses += r < 0;
+            const int result = playGame([&](const std::string& moves, const auto& state) {
+                return ((moves.size() % 2 == 0) == strongerFirst ? stronger : weaker).column(state);
+            });
+            record.add(strongerFirst ? result : -result);
             log << "\rlevel " << level << " against " << level - 1 << ": " << game + 1 << "/"
-                << options.games << "  +" << wins << " =" << draws << " -" << losses << "   "
-                << std::flush;
+                << options.games << "  " << record.text() << "   " << std::flush;
         }
         log << std::endl;
-        record(
-            options.checkpoint, done, key,
-            {static_cast<double>(wins), static_cast<double>(draws), static_cast<double>(losses)});
+        save(options.checkpoint, done, key, figures(record));
     }
 
     // The table.

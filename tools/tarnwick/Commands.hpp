@@ -107,6 +107,8 @@ struct RefereeOptions {
     int games = 0;                            // games against the perfect player, bot first
     std::string book = "bench/book.tsv";      // the perfect player's early choices
     std::string known;                        // label lines whose best columns it takes as given
+    std::int64_t level = 8;                   // the bot's level; 8 is the designed bot
+    bool exact = false;                       // at level 8: the solver's move where it settles
 };
 int referee(const RefereeOptions& options, std::ostream& out, std::ostream& err);
 
@@ -124,7 +126,7 @@ int arena(const ArenaOptions& options, std::ostream& out, std::ostream& err);
 
 struct CalibrateOptions {
     BotOptions bot;
-    std::string positions = "bench/positions.tsv";
+    std::string positions = "bench/critical.tsv";
     int games = 200;       // per pair of neighbouring levels
     int perfectGames = 0;  // per level, as first player against the perfect player
     std::string book = "bench/book.tsv";

@@ -16,7 +16,7 @@
 #include "Tarnwick/solver/Solver.hpp"
 #include "tools/tarnwick/Commands.hpp"
 #include "Tarnwick/rules/Notation.hpp"
-#include "tools/tarnwick/Oracle.hpp"
+#include "tools/tarnwick/Matches.hpp"
 
 namespace tarnwick::cli {
 
@@ -26,18 +26,6 @@ namespace {
 
 int sign(int x) {
     return (x > 0) - (x < 0);
-}
-
-// The bot's column: the search, or with no simulations the network's most likely legal move.
-int botColumn(ZenfoldAgent& bot, version0328& model, const std::shared_ptr<GameState>& state,
-              std::int64_t sims, bool stochastic) {
-    if (sims > 0) return static_cast<int>(bot.act(state, stochastic) % 7);
-    const auto output = model.prediction(state->binary());
-    const auto& scores = *output->output2();
-    std::int64_t best = -1;
-    for (const auto action : state->allowedActions())
-        if (best < 0 || scores[action] > scores[best]) best = action;
-    return static_cast<int>(best % 7);
 }
 
 const char* phaseOf(std::size_t pieces) {
@@ -53,7 +41,7 @@ using Tallies = std::map<std::string, Tally>;
 // "all"; false with a message when a line is not a position with seven scores.
 template <typename PhaseOf>
 bool judgeSet(const std::string& path, PhaseOf phaseOf, const std::shared_ptr<version0328>& model,
-              std::int64_t sims, Tallies& tallies, std::ostream& err) {
+              const PlayerOptions& player, Tallies& tallies, std::ostream& err) {
     std::error_code error;
     std::ifstream in(path);
     if (!std::filesystem::is_regular_file(path, error) || !in) {
@@ -75,9 +63,7 @@ bool judgeSet(const std::string& path, PhaseOf phaseOf, const std::shared_ptr<ve
                 << ": not a position with seven scores\n";
             return false;
         }
-        ZenfoldAgent bot("referee", 84, 42, std::max<std::int64_t>(1, sims), Config::CPUCT);
-        bot.setModel(model);
-        const int column = botColumn(bot, *model, parsed.state, sims, false);
+        const int column = Player(model, player).column(parsed.state);
         const int best = bestScore(*scores);
         const auto& chosen = (*scores)[column];
         for (const std::string& phase : {std::string(phaseOf(moves.size())), std::string("all")}) {
@@ -94,11 +80,17 @@ bool judgeSet(const std::string& path, PhaseOf phaseOf, const std::shared_ptr<ve
     return true;
 }
 
-void printTallies(std::ostream& out, const std::string& path, std::int64_t sims,
+std::string describe(const PlayerOptions& player) {
+    if (player.level < FullStrength)
+        return "level " + std::to_string(player.level) + " (" + levelNamed(player.level)->name + ")";
+    std::string text = player.sims > 0 ? std::to_string(player.sims) + " simulations"
+                                       : std::string("network alone");
+    return player.exact ? text + ", exact where the solver settles" : text;
+}
+
+void printTallies(std::ostream& out, const std::string& path, const PlayerOptions& player,
                   const char* heading, const std::vector<std::string>& phases, Tallies& tallies) {
-    out << "referee: " << path << ", "
-        << (sims > 0 ? std::to_string(sims) + " simulations" : std::string("network alone"))
-        << "\n";
+    out << "referee: " << path << ", " << describe(player) << "\n";
     out << std::left << std::setw(10) << heading << std::right << std::setw(10) << "positions"
         << std::setw(16) << "keeps outcome" << std::setw(12) << "best move"
         << "\n";
@@ -125,11 +117,11 @@ int referee(const RefereeOptions& options, std::ostream& out, std::ostream& err)
     applySeed(options.bot);
     Config::TAU0 = 0;
     auto model = loadModel(options.bot.model);
+    const PlayerOptions player{options.bot.sims, options.level, options.exact};
     if (!options.positions.empty()) {
         Tallies tallies;
-        if (!judgeSet(options.positions, phaseOf, model, options.bot.sims, tallies, err))
-            return 2;
-        printTallies(out, options.positions, options.bot.sims, "phase",
+        if (!judgeSet(options.positions, phaseOf, model, player, tallies, err)) return 2;
+        printTallies(out, options.positions, player, "phase",
                      {"opening", "middle", "end", "all"}, tallies);
     }
     // The critical set goes with the default set unless named or turned off.
@@ -137,61 +129,39 @@ int referee(const RefereeOptions& options, std::ostream& out, std::ostream& err)
         options.positions == DefaultPositions ? "bench/critical.tsv" : "");
     if (!critical.empty()) {
         Tallies criticalTallies;
-        if (!judgeSet(critical, stonesOf, model, options.bot.sims, criticalTallies, err)) return 2;
+        if (!judgeSet(critical, stonesOf, model, player, criticalTallies, err)) return 2;
         std::vector<std::string> phases;
         for (const auto& phase : criticalPhases())
             phases.push_back(std::to_string(phase.first) + "-" + std::to_string(phase.last));
         phases.push_back("other");
         phases.push_back("all");
-        printTallies(out, critical, options.bot.sims, "stones", phases, criticalTallies);
+        printTallies(out, critical, player, "stones", phases, criticalTallies);
     }
 
     if (options.games > 0) {
         Oracle oracle(options.book, options.known);
         std::mt19937_64 rng(options.bot.seed.value_or(1));
-        int wins = 0, draws = 0, losses = 0;
+        Record record;
         // The positions the bot's first move that lets the win go was played from.
         std::map<std::string, int> slipPositions;
         for (int game = 0; game < options.games; ++game) {
-            ZenfoldAgent bot("referee", 84, 42, std::max<std::int64_t>(1, options.bot.sims),
-                             Config::CPUCT);
-            bot.setModel(model);
-            auto state = parseMoves("").state;
-            std::string moves;
-            double result = 0; // for the bot
+            Player bot(model, player);
             bool slipped = false;
-            while (true) {
-                const bool botToMove = moves.size() % 2 == 0;
-                int column;
-                if (botToMove) {
-                    column = botColumn(bot, *model, state, options.bot.sims, false);
-                } else {
-                    const auto& best = oracle.best(moves);
-                    if (!slipped && best.score >= 0) {
-                        slipped = true;
-                        ++slipPositions[moves.substr(0, moves.size() - 1)];
-                    }
-                    column = best.columns[std::uniform_int_distribution<std::size_t>(
-                        0, best.columns.size() - 1)(rng)];
+            record.add(playGame([&](const std::string& moves, const auto& state) {
+                if (moves.size() % 2 == 0) return bot.column(state);
+                if (!slipped && oracle.best(moves).score >= 0) {
+                    slipped = true;
+                    ++slipPositions[moves.substr(0, moves.size() - 1)];
                 }
-                const auto step = state->take(actionOfColumn(*state, column).value());
-                moves += static_cast<char>('1' + column);
-                state = step.gameState;
-                if (step.done) {
-                    // The finished position's value is for the player who would move next.
-                    result = botToMove ? -step.value : step.value;
-                    break;
-                }
-            }
-            wins += result > 0;
-            draws += result == 0;
-            losses += result < 0;
-            err << "\rgames " << game + 1 << "/" << options.games << "  +" << wins << " =" << draws
-                << " -" << losses << "   " << std::flush;
+                return perfectColumn(oracle, rng, moves);
+            }));
+            err << "\rgames " << game + 1 << "/" << options.games << "  " << record.text() << "   "
+                << std::flush;
         }
         err << "\n";
-        out << "against the perfect player, bot first, " << options.games << " games: " << wins
-            << " wins, " << draws << " draws, " << losses << " losses\n";
+        out << "against the perfect player, bot first, " << options.games << " games: "
+            << record.wins << " wins, " << record.draws << " draws, " << record.losses
+            << " losses\n";
         if (!slipPositions.empty()) {
             std::map<std::size_t, int> slips; // by move number
             for (const auto& [line, count] : slipPositions) slips[line.size() + 1] += count;
@@ -225,31 +195,24 @@ int arena(const ArenaOptions& options, std::ostream& out, std::ostream& err) {
     Config::TAU0 = options.tau;
     auto first = loadModel(options.bot.model);
     auto second = loadModel(options.opponent);
-    int wins = 0, draws = 0, losses = 0; // for the first model
+    Record record; // for the first model
     for (int game = 0; game < options.games; ++game) {
         ZenfoldAgent a("a", 84, 42, std::max<std::int64_t>(1, options.bot.sims), Config::CPUCT);
         ZenfoldAgent b("b", 84, 42, std::max<std::int64_t>(1, options.bot.sims), Config::CPUCT);
         a.setModel(first);
         b.setModel(second);
         const bool aStarts = game % 2 == 0;
-        auto state = parseMoves("").state;
-        for (std::int64_t turn = 0;; ++turn) {
-            const bool aToMove = (turn % 2 == 0) == aStarts;
-            auto& agent = aToMove ? a : b;
-            const auto step = state->take(agent.act(state, turn < options.tau));
-            state = step.gameState;
-            if (step.done) {
-                const double forA = aToMove ? -step.value : step.value;
-                wins += forA > 0;
-                draws += forA == 0;
-                losses += forA < 0;
-                break;
-            }
-        }
-        err << "\rgames " << game + 1 << "/" << options.games << "  +" << wins << " =" << draws
-            << " -" << losses << "   " << std::flush;
+        const int result = playGame([&](const std::string& moves, const auto& state) {
+            const auto turn = static_cast<std::int64_t>(moves.size());
+            auto& agent = (turn % 2 == 0) == aStarts ? a : b;
+            return static_cast<int>(agent.act(state, turn < options.tau) % 7);
+        });
+        record.add(aStarts ? result : -result);
+        err << "\rgames " << game + 1 << "/" << options.games << "  " << record.text() << "   "
+            << std::flush;
     }
     err << "\n";
+    const auto [wins, draws, losses] = std::tuple(record.wins, record.draws, record.losses);
     const auto elo = eloOf(wins, draws, losses);
     out << std::fixed << std::setprecision(0) << "arena: " << options.games << " games, "
         << options.bot.sims << " simulations: first model " << wins << " wins, " << draws

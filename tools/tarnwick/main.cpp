@@ -115,6 +115,10 @@ int main(int argc, char** argv) {
                         "label lines (as tarnwick opening prints them) the perfect player need not solve");
     referee->add_option("--book", judging.book, "file of the perfect player's remembered early choices")
         ->capture_default_str();
+    addNumber(referee, "--level", judging.level, 1, 8, "the bot's strength, 1 (beginner) to 8 (full)")
+        ->capture_default_str();
+    referee->add_flag("--exact", judging.exact,
+                      "at level 8, play the exact solver's move where it settles");
 
     CalibrateOptions calibration;
     auto* calibrate = app.add_subcommand(

@@ -153,5 +153,79 @@ class Refusals(unittest.TestCase):
         self.refused("invalid argument", LIB.call, "tarnwick_session_next_move", None, None)
 
 
+class Features(unittest.TestCase):
+    """Levels, the time budget, undo, hints and exact play."""
+
+    def test_levels_and_budget(self):
+        with LIB.session(SHARED_MODEL) as session:
+            session.new_match(mcts=8)
+            self.assertEqual(session.level, tarnwick.LEVEL_MAX)
+            for level in (0, 9):
+                with self.assertRaises(tarnwick.TarnwickError):
+                    session.level = level
+            session.level = 5
+            self.assertEqual(session.level, 5)
+            self.move_pair(session, 3)
+            self.assertEqual(session.last_simulations, 16)
+            session.level = tarnwick.LEVEL_MAX
+            session.set_move_budget(0, max_simulations=3)
+            self.move_pair(session, 3)
+            self.assertEqual(session.last_simulations, 1)  # at least one, however short
+            session.set_move_budget(None)
+            self.move_pair(session, 3)
+            self.assertEqual(session.last_simulations, 8)
+
+    @staticmethod
+    def move_pair(session, column):
+        session.user_play(column)
+        session.next_move()  # the user's move
+        return session.next_move()  # the bot's reply
+
+    def test_undo_back_to_the_start(self):
+        with LIB.session(SHARED_MODEL) as session:
+            session.new_match(mcts=4)
+            self.refused_undo(session)
+            self.move_pair(session, 3)
+            after_one = (session.board, session.moves, session.turn_count)
+            self.move_pair(session, 2)
+            session.undo()
+            self.assertEqual((session.board, session.moves, session.turn_count), after_one)
+            session.undo()
+            self.assertEqual((session.moves, session.turn_count, session.board), ("", 0, [0] * 42))
+            self.refused_undo(session)
+
+    def refused_undo(self, session):
+        with self.assertRaises(tarnwick.TarnwickError) as caught:
+            session.undo()
+        self.assertEqual(caught.exception.status, "illegal move")
+
+    def test_hint_and_exact_play(self):
+        with LIB.session(SHARED_MODEL) as session:
+            session.new_match(mcts=4)
+            session.play_moves("121212")  # the user wins at once in the first column
+            hint = session.hint(simulations=20)
+            self.assertEqual(sorted(c.column for c in hint), list(range(7)))
+            self.assertEqual((hint[0].column, hint[0].verdict, hint[0].verdict_moves), (0, "win", 1))
+            # Whatever the cap leaves unsettled, a move that loses at once is always known.
+            self.assertEqual([(c.column, c.verdict, c.verdict_moves) for c in hint[-5:]],
+                             [(c, "loss", 1) for c in range(2, 7)])
+            self.assertAlmostEqual(sum(c.visit_share for c in hint), 1.0, places=6)
+            session.user_play(0)
+            session.next_move()
+            with self.assertRaises(tarnwick.TarnwickError) as caught:
+                session.hint()
+            self.assertEqual(caught.exception.status, "game over")
+            # At full strength with exact play, an end game is played by the solver: one of
+            # the columns the hint ranks best, with no simulation.
+            session.new_match(mcts=4)
+            session.set_exact_play(True)
+            session.play_moves("64333356725313455222261")  # the bot to move
+            hint = session.hint(simulations=4)
+            best = [c.column for c in hint
+                    if (c.verdict, c.verdict_moves) == (hint[0].verdict, hint[0].verdict_moves)]
+            self.assertIsNotNone(hint[0].verdict)
+            self.assertIn(session.next_move().column, best)
+            self.assertEqual(session.last_simulations, 0)
+
 if __name__ == "__main__":
     unittest.main()

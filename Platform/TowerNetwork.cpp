@@ -68,7 +68,7 @@ template <class F> void forChannels(Eigen::Index channels, F&& f) {
 }
 
 // out = max(a + b, 0), or max(a, 0) without b, a vector of lanes at a time: Eigen 3.4 has no
-// WebAssembly SIMD path, and its scalar loops took a tenth of a prediction in the browser.
+// WebAssembly SIMD path, and its scalar loops took a tenth of a prediction there.
 // Sizes are the caller's to match; out may be a or b.
 void relu(const float* a, const float* b, float* out, Eigen::Index size) {
     Eigen::Index i = 0;

@@ -209,9 +209,9 @@ function median(values) {
 }
 
 // Median of `reps` moves after warm-up moves, for each bench position. The browser's optimising
-// compiler works in the background at low priority: on a busy machine the first four or five
-// moves after load still ran partly unoptimised, three to four times slower, so three warm-up
-// moves were not enough.
+// compiler works in the background at low priority: on a busy machine the moves of the first
+// seconds after load ran two to four times slower, so three warm-up moves were not enough (the
+// benchmark script also lets the page settle before it asks).
 const BENCH_WARM_UP = 10;
 function bench({sims, reps}) {
   const result = {type: 'bench', sims, reps};
@@ -254,7 +254,11 @@ let searched = false; // the bot has searched for the player
 function warmUp(sims, left) {
   if (left === 0 || searched) return;
   if (waiting === 0) {
-    timedMove(BENCH_POSITIONS.midgame, sims);
+    try {
+      timedMove(BENCH_POSITIONS.midgame, sims);
+    } catch (error) {
+      return; // a real request will meet and report the same failure
+    }
     --left;
   }
   setTimeout(() => warmUp(sims, left), waiting === 0 ? 0 : 100);

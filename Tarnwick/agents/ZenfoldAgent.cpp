@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <stdexcept>
 #include <typeinfo>
 
@@ -41,6 +42,10 @@ std::int64_t ZenfoldAgent::act(const std::shared_ptr<GameState>& state, bool sto
 
 void ZenfoldAgent::buildMCTS(const std::shared_ptr<GameState>& state) {
     mcts = std::make_shared<MCTS>(std::make_shared<Node>(state), cpuct);
+    // A simulation adds at most one node a legal move; room for the first search's nodes
+    // spares the map its rehashes (capped, for a host that asks for millions).
+    const auto sims = std::clamp<std::int64_t>(mctsSimulations, 1, 20000);
+    mcts->tree.reserve(static_cast<std::size_t>(sims) * 7);
 }
 
 void ZenfoldAgent::changeRootMCTS(const std::shared_ptr<GameState>& state) {
@@ -63,39 +68,53 @@ ZenfoldAgent::Evaluation ZenfoldAgent::evaluateLeaf(const std::shared_ptr<Node>&
     leaf->edges.reserve(allowedActions.size());
     const auto& state = *leaf->state;
     // On a plain position a child's key is the leaf's with the mover's piece added, so a
-    // known child is linked without being built; only a new one is made.
-    const bool plain = typeid(state) == typeid(GameState);
-    const auto leafKey = plain ? state.id() : std::string();
+    // known child is linked without being built; only a new one is made, and without the
+    // win check of `take`, whose verdict the descent asks for when it reaches the child.
+    const bool plain = typeid(state) == typeid(GameState) &&
+                       state.playerTurn != std::numeric_limits<std::int64_t>::min();
+    const auto successor = [&state, plain](std::int64_t action) {
+        if (!plain) return state.take(action).gameState;
+        auto next = std::make_shared<GameState>(state.shape, -state.playerTurn);
+        next->board = state.board;
+        next->board[static_cast<std::size_t>(action)] = state.playerTurn;
+        return next;
+    };
+    // One key buffer: each child's two characters are set, looked up and reset, so a known
+    // child costs no string.
+    auto key = plain ? state.id() : std::string();
     const auto cells = state.board.size();
+    const char mine = state.playerTurn == 1 ? '1' : '0';
+    const char theirs = state.playerTurn == -1 ? '1' : '0';
     for (const auto action : allowedActions) {
         std::shared_ptr<Node> node;
         if (plain) {
-            auto key = leafKey;
             const auto at = static_cast<std::size_t>(action);
-            key[at] = state.playerTurn == 1 ? '1' : '0';
-            key[cells + at] = state.playerTurn == -1 ? '1' : '0';
-            const auto [found, inserted] = mcts->tree.try_emplace(std::move(key));
+            key[at] = mine;
+            key[cells + at] = theirs;
+            const auto [found, inserted] = mcts->tree.try_emplace(key);
             if (inserted) {
                 try {
-                    found->second = std::make_shared<Node>(state.take(action).gameState);
+                    found->second = std::make_shared<Node>(successor(action));
                 } catch (...) {
                     mcts->tree.erase(found); // no keyless node left behind
                     throw;
                 }
             } else if (!found->second || !found->second->state) {
                 // A node a caller nulled is made again.
-                found->second = std::make_shared<Node>(state.take(action).gameState);
+                found->second = std::make_shared<Node>(successor(action));
             }
+            key[at] = '0';
+            key[cells + at] = '0';
             node = found->second;
         } else {
-            const auto successor = state.take(action).gameState;
+            const auto next = successor(action);
             // The key is built once: a known position is linked, a new one goes in under it.
-            auto key = successor->id();
-            auto found = mcts->tree.find(key);
+            auto nextKey = next->id();
+            auto found = mcts->tree.find(nextKey);
             if (found == mcts->tree.end())
-                found = mcts->tree.emplace(std::move(key), std::make_shared<Node>(successor)).first;
+                found = mcts->tree.emplace(std::move(nextKey), std::make_shared<Node>(next)).first;
             else if (!found->second || !found->second->state)
-                found->second = std::make_shared<Node>(successor);
+                found->second = std::make_shared<Node>(next);
             node = found->second;
         }
         leaf->edges.push_back(std::make_shared<Edge>(

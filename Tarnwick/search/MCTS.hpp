@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "Tarnwick/search/Edge.hpp"
+#include "Tarnwick/search/KeyHash.hpp"
 #include "Tarnwick/search/Node.hpp"
 
 namespace tarnwick {
@@ -25,7 +26,7 @@ public:
     MCTS(std::shared_ptr<Node> root, double cpuct);
 
     std::shared_ptr<Node> root;
-    std::unordered_map<std::string, std::shared_ptr<Node>> tree;
+    std::unordered_map<std::string, std::shared_ptr<Node>, KeyHash> tree;
     double cpuct;
 
     std::int64_t length() const { return static_cast<std::int64_t>(tree.size()); }

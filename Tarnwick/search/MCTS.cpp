@@ -68,7 +68,8 @@ LeafResult MCTS::moveToLeaf() {
         result.value = step.value;
         result.done = step.done;
         result.breadcrumbs.reserve(path.size());
-        for (const auto* edge : path) result.breadcrumbs.push_back(*edge);
+        for (const auto* edge : path)
+            result.breadcrumbs.push_back(*edge);
         result.leaf = result.breadcrumbs.back()->outNode;
     }
     return result;

@@ -72,9 +72,10 @@ ZenfoldAgent::Evaluation ZenfoldAgent::evaluateLeaf(const std::shared_ptr<Node>&
     // win check of `take`, whose verdict the descent asks for when it reaches the child.
     const bool plain = typeid(state) == typeid(GameState) &&
                        state.playerTurn != std::numeric_limits<std::int64_t>::min();
-    const auto successor = [&state, plain](std::int64_t action) {
+    auto& tree = *mcts;
+    const auto successor = [&state, &tree, plain](std::int64_t action) {
         if (!plain) return state.take(action).gameState;
-        auto next = std::make_shared<GameState>(state.shape, -state.playerTurn);
+        auto next = tree.make<GameState>(state.shape, -state.playerTurn);
         next->board = state.board;
         next->board[static_cast<std::size_t>(action)] = state.playerTurn;
         return next;
@@ -91,17 +92,17 @@ ZenfoldAgent::Evaluation ZenfoldAgent::evaluateLeaf(const std::shared_ptr<Node>&
             const auto at = static_cast<std::size_t>(action);
             key[at] = mine;
             key[cells + at] = theirs;
-            const auto [found, inserted] = mcts->tree.try_emplace(key);
+            const auto [found, inserted] = tree.tree.try_emplace(key);
             if (inserted) {
                 try {
-                    found->second = std::make_shared<Node>(successor(action));
+                    found->second = tree.make<Node>(successor(action));
                 } catch (...) {
-                    mcts->tree.erase(found); // no keyless node left behind
+                    tree.tree.erase(found); // no keyless node left behind
                     throw;
                 }
             } else if (!found->second || !found->second->state) {
                 // A node a caller nulled is made again.
-                found->second = std::make_shared<Node>(successor(action));
+                found->second = tree.make<Node>(successor(action));
             }
             key[at] = '0';
             key[cells + at] = '0';
@@ -110,14 +111,14 @@ ZenfoldAgent::Evaluation ZenfoldAgent::evaluateLeaf(const std::shared_ptr<Node>&
             const auto next = successor(action);
             // The key is built once: a known position is linked, a new one goes in under it.
             auto nextKey = next->id();
-            auto found = mcts->tree.find(nextKey);
-            if (found == mcts->tree.end())
-                found = mcts->tree.emplace(std::move(nextKey), std::make_shared<Node>(next)).first;
+            auto found = tree.tree.find(nextKey);
+            if (found == tree.tree.end())
+                found = tree.tree.emplace(std::move(nextKey), tree.make<Node>(next)).first;
             else if (!found->second || !found->second->state)
-                found->second = std::make_shared<Node>(next);
+                found->second = tree.make<Node>(next);
             node = found->second;
         }
-        leaf->edges.push_back(std::make_shared<Edge>(
+        leaf->edges.push_back(tree.make<Edge>(
             leaf, std::move(node), probabilites[static_cast<std::size_t>(action)], action));
     }
     return {networkValue, std::move(breadcrumbs)};

@@ -132,42 +132,48 @@ ZenfoldAgent::Predictions ZenfoldAgent::predictions(const GameState& state) {
     const auto output2 = output->output2();
     if (!output1 || output1->count() < 1)
         throw FatalError("ZenfoldAgent: the model's \"output1\" holds no value");
-    const auto allowedActions = state.allowedActions();
+    auto allowedActions = state.allowedActions();
     const auto count = output2 ? output2->count() : 0;
-    const auto highest = allowedActions.empty() ? -1 : allowedActions.back();
-    if (!output2 || output2->dataType() != platform::MLMultiArrayDataType::Double || count <= highest)
+    // A position of a derived class may list its actions in any order: each is checked, since
+    // each indexes the scores.
+    const bool inRange = std::all_of(allowedActions.begin(), allowedActions.end(),
+                                     [count](std::int64_t a) { return a >= 0 && a < count; });
+    if (!output2 || output2->dataType() != platform::MLMultiArrayDataType::Double || !inRange)
         throw FatalError("ZenfoldAgent: the model's \"output2\" must hold one double per action");
 
     const double value = (*output1)[0];
     const auto* raw = static_cast<const double*>(output2->dataPointer());
-    std::vector<double> scores(raw, raw + count);
     // A bot never plays on an answer that is not a number: it is a failed prediction.
     const auto& model = zenfoldModel();
     if (!std::isfinite(value))
         throw FatalError("ZenfoldAgent: the model " + model.resourceName() +
                          " answered a value that is not a finite number");
-    for (std::size_t i = 0; i < scores.size(); ++i)
-        if (!std::isfinite(scores[i]))
+    for (std::int64_t i = 0; i < count; ++i)
+        if (!std::isfinite(raw[i]))
             throw FatalError("ZenfoldAgent: the model " + model.resourceName() +
                              " answered a score for action " + std::to_string(i) +
                              " that is not a finite number");
-    std::vector<bool> mask(scores.size(), true);
-    for (const auto a : allowedActions) mask[static_cast<std::size_t>(a)] = false;
-    for (std::size_t i = 0; i < scores.size(); ++i)
-        if (mask[i]) scores[i] = -100.0;
+    // The scores become the probabilities in place; the legal cells are marked in a buffer
+    // kept from call to call.
+    std::vector<double> probabilites(raw, raw + count);
+    thread_local std::vector<char> legal;
+    legal.assign(probabilites.size(), 0);
+    for (const auto a : allowedActions)
+        legal[static_cast<std::size_t>(a)] = 1;
+    for (std::size_t i = 0; i < probabilites.size(); ++i)
+        if (!legal[i]) probabilites[i] = -100.0;
 
     // Shifting by the largest score leaves the probabilities unchanged and keeps exp finite.
-    const double top = *std::max_element(scores.begin(), scores.end());
-    std::vector<double> probabilites(scores.size());
+    const double top = *std::max_element(probabilites.begin(), probabilites.end());
     double sum = 0.0;
     // Every masked score is the same, so one exponential serves them all.
     const double masked = std::exp(-100.0 - top);
-    for (std::size_t i = 0; i < scores.size(); ++i) {
-        probabilites[i] = mask[i] ? masked : std::exp(scores[i] - top);
+    for (std::size_t i = 0; i < probabilites.size(); ++i) {
+        probabilites[i] = legal[i] ? std::exp(probabilites[i] - top) : masked;
         sum += probabilites[i];
     }
     for (auto& p : probabilites) p /= sum;
-    return {value, std::move(probabilites), allowedActions};
+    return {value, std::move(probabilites), std::move(allowedActions)};
 }
 
 ZenfoldAgent::ActionValues ZenfoldAgent::getActionValues(std::int64_t tau) const {

@@ -36,8 +36,7 @@ LeafResult MCTS::moveToLeaf() {
     while (!current->isLeaf()) {
         const auto& edges = current->edges;
         for (const auto& edge : edges)
-            if (!edge || !edge->outNode || !edge->outNode->state)
-                throw FatalError("MCTS.moveToLeaf: a null edge or node in the tree");
+            if (!edge) throw FatalError("MCTS.moveToLeaf: a null edge in the tree");
         double best = -99999.0;
         std::size_t chosen = 0;
         // Below the root the noise is 0, so no vector of zeros is needed for it.
@@ -57,9 +56,13 @@ LeafResult MCTS::moveToLeaf() {
                 chosen = i;
             }
         }
+        // Only the chosen edge's node is followed, so only it must be whole: looking into
+        // every edge's node would cost a cache miss for each.
+        Node* next = edges[chosen]->outNode.get();
+        if (!next || !next->state) throw FatalError("MCTS.moveToLeaf: a null node in the tree");
         parent = current;
         lastAction = edges[chosen]->action;
-        current = edges[chosen]->outNode.get();
+        current = next;
         path.push_back(&edges[chosen]);
     }
     // Only the last step's outcome is the leaf's, so the position is made once a descent.

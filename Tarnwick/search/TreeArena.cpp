@@ -4,6 +4,18 @@
 #include <new>
 #include <stdexcept>
 
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TARNWICK_ARENA_POISON 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define TARNWICK_ARENA_POISON 1
+#endif
+#if TARNWICK_ARENA_POISON
+#include <sanitizer/asan_interface.h>
+#endif
+
 namespace tarnwick {
 
 namespace {
@@ -111,7 +123,12 @@ void* TreeArena::allocate(std::size_t bytes, std::size_t alignment) {
     return at;
 }
 
-void TreeArena::release(void* block) noexcept {
+void TreeArena::release(void* block, [[maybe_unused]] std::size_t bytes) noexcept {
+#if TARNWICK_ARENA_POISON
+    // The block is never handed out again: the address sanitizer reports any later use of it,
+    // as it would for an object freed to the heap.
+    ASAN_POISON_MEMORY_REGION(block, bytes);
+#endif
     const auto address = reinterpret_cast<std::uintptr_t>(block);
     auto* chunk = reinterpret_cast<Chunk*>(address & ~std::uintptr_t{ChunkBytes - 1});
     auto* pool = chunk->pool;

@@ -50,7 +50,7 @@ class TreeArena {
         TreeArena* previous;
     };
     static void* allocate(std::size_t bytes, std::size_t alignment);
-    static void release(void* block) noexcept;
+    static void release(void* block, std::size_t bytes) noexcept;
 
     template <typename T> struct Allocator {
         using value_type = T;
@@ -59,7 +59,9 @@ class TreeArena {
         T* allocate(std::size_t n) {
             return static_cast<T*>(TreeArena::allocate(n * sizeof(T), alignof(T)));
         }
-        void deallocate(T* block, std::size_t) noexcept { TreeArena::release(block); }
+        void deallocate(T* block, std::size_t n) noexcept {
+            TreeArena::release(block, n * sizeof(T));
+        }
         template <typename U> bool operator==(const Allocator<U>&) const noexcept { return true; }
     };
 

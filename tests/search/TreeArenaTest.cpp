@@ -106,3 +106,20 @@ TEST(TreeArena, AnObjectThatFailsToConstructGivesItsReferenceBack) {
     EXPECT_THROW(tree.make<Node>(nullptr), std::invalid_argument);
     EXPECT_EQ(tree.make<Node>(emptyBoard())->playerTurn(), 1);
 }
+
+#if defined(__SANITIZE_ADDRESS__)
+TEST(TreeArenaDeathTest, AnObjectFreedWhileTheTreeLivesIsPoisoned) {
+    // Its memory stays in the arena's chunk; the sanitizer must still see a later read.
+    MCTS tree(std::make_shared<Node>(emptyBoard()), 1.0);
+    auto edges = chain(tree, 3);
+    const Edge* freed = edges[1].get();
+    edges.clear();
+    tree.root->edges[0]->outNode->edges.clear();
+    EXPECT_DEATH(
+        {
+            const volatile double visits = freed->stats.N;
+            (void)visits;
+        },
+        "use-after-poison");
+}
+#endif

@@ -5,6 +5,7 @@
 #include "Tarnwick/agents/UserAgent.hpp"
 #include "Tarnwick/agents/ZenfoldAgent.hpp"
 #include "Tarnwick/play/GameSession.hpp"
+#include "Tarnwick/rules/Notation.hpp"
 #include "Tarnwick/search/Random.hpp"
 #include "tests/support/TestModels.hpp"
 
@@ -27,19 +28,9 @@ void userMoves(GameSession& session, std::int64_t column) {
     ASSERT_TRUE(session.move());
 }
 
-std::shared_ptr<GameState> stateAfter(const std::string& moves) {
-    auto state = std::make_shared<GameState>(Shape{6, 7}, 1);
-    for (const char c : moves)
-        for (const auto action : state->allowedActions())
-            if (action % 7 == c - '1') {
-                state = state->take(action).gameState;
-                break;
-            }
-    return state;
-}
 
 std::vector<std::int64_t> boardAfter(const std::string& moves) {
-    return stateAfter(moves)->board;
+    return parseMoves(moves).state->board;
 }
 
 } // namespace
@@ -150,7 +141,7 @@ TEST(SessionExact, PlaysTheSolversMoveWhereItSettles) {
     giveBotColumn(session, 6); // column 7 loses here; only column 3 wins
     session.setMCTS_SIMS(4);
     session.setBotStarts(true);
-    session.game->gameState = stateAfter("6522455545435634");
+    session.game->gameState = parseMoves("6522455545435634").state;
     ASSERT_EQ(session.game->gameState->playerTurn, 1);
 
     session.setExactPlay(true, solver::Limits{1'000'000, {}});

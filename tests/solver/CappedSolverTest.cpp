@@ -7,26 +7,17 @@
 #include <gtest/gtest.h>
 
 #include "Tarnwick/rules/GameState.hpp"
+#include "Tarnwick/rules/Notation.hpp"
 #include "Tarnwick/solver/Solver.hpp"
 
 namespace {
 
 using tarnwick::GameState;
 using tarnwick::Shape;
+using tarnwick::parseMoves;
 using tarnwick::solver::Limits;
 using tarnwick::solver::Position;
 using tarnwick::solver::Solver;
-
-std::shared_ptr<GameState> stateOf(const std::string& moves) {
-    auto state = std::make_shared<GameState>(Shape{6, 7}, 1);
-    for (const char c : moves)
-        for (const auto action : state->allowedActions())
-            if (action % 7 == c - '1') {
-                state = state->take(action).gameState;
-                break;
-            }
-    return state;
-}
 
 TEST(CappedSolver, AnswersWithinTheCapAgreeWithTheUnboundedSolver) {
     Solver reference(1 << 20);
@@ -123,27 +114,27 @@ TEST(PositionFromState, MatchesTheNotationOnPlayedGames) {
 }
 
 TEST(PositionFromState, RefusesBoardsPlayCannotReach) {
-    auto floating = stateOf("");
+    auto floating = parseMoves("").state;
     floating->board[3] = 1; // top row, nothing below
     floating->playerTurn = -1;
     EXPECT_FALSE(Position::fromState(*floating));
 
-    auto odd = stateOf("4");
+    auto odd = parseMoves("4").state;
     odd->board[38] = 7;
     EXPECT_FALSE(Position::fromState(*odd));
 
-    auto wrongTurn = stateOf("4");
+    auto wrongTurn = parseMoves("4").state;
     wrongTurn->playerTurn = 1; // +1 has one stone more, so -1 must move
     EXPECT_FALSE(Position::fromState(*wrongTurn));
     wrongTurn->playerTurn = 3;
     EXPECT_FALSE(Position::fromState(*wrongTurn));
 
-    auto shortBoard = stateOf("");
+    auto shortBoard = parseMoves("").state;
     shortBoard->board.resize(10);
     EXPECT_FALSE(Position::fromState(*shortBoard));
 
-    EXPECT_FALSE(Position::fromState(*stateOf("1212121"))) << "already won";
-    EXPECT_TRUE(Position::fromState(*stateOf("121212")));
+    EXPECT_FALSE(Position::fromState(*parseMoves("1212121").state)) << "already won";
+    EXPECT_TRUE(Position::fromState(*parseMoves("121212").state));
 }
 
 } // namespace

@@ -103,11 +103,12 @@ int calibrate(const CalibrateOptions& options, std::ostream& out, std::ostream& 
             << positions.size() << std::endl;
     }
 
-    // 2. Games as first player against the perfect player.
+    // 2. Games as first player against the perfect player. Strongest first: a weak level
+    // soon leaves the known lines, and each early position it reaches costs minutes to solve.
     if (options.perfectGames > 0) {
         Oracle oracle(options.book, options.known);
         std::mt19937_64 rng(options.bot.seed.value_or(1));
-        for (std::int64_t level = LowestLevel; level <= FullStrength; ++level) {
+        for (std::int64_t level = FullStrength; level >= LowestLevel; --level) {
             const auto key =
                 "perfect " + std::to_string(level) + " " + std::to_string(options.perfectGames);
             if (done.contains(key)) continue;

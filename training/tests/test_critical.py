@@ -1,9 +1,13 @@
 """The critical benchmark set stays out of everything the network is trained on."""
 
 import glob
-import gzip
 import os
+import sys
 import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+
+from tarnwick_train.benchmark import columns, forbidden_keys, key, read_lines  # noqa: E402
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 CRITICAL = os.path.join(ROOT, "bench", "critical.tsv")
@@ -17,40 +21,6 @@ def training_files():
     files += glob.glob(os.path.join(t, "data", "**", "*.tsv*"), recursive=True)
     files += [os.path.join(t, "opening-tree.tsv"), os.path.join(t, "opening-subtrees.tsv")]
     return sorted(f for f in files if os.path.isfile(f))
-
-
-def columns(moves):
-    """The stones of each column, bottom up, 'a' for the first player: the position, whatever
-    the order it was played in."""
-    cols = [""] * 7
-    for i, ch in enumerate(moves):
-        cols[ord(ch) - ord("1")] += "ab"[i & 1]
-    return cols
-
-
-def key(cols):
-    return "/".join(cols)
-
-
-def forbidden_keys(moves):
-    """The position, its mirror image and the positions one move before either: a training
-    line there would teach this position's value as a child value."""
-    keys = set()
-    last = "ab"[(len(moves) - 1) & 1]
-    for cols in (columns(moves), columns(moves)[::-1]):
-        keys.add(key(cols))
-        for c, stones in enumerate(cols):
-            if stones.endswith(last):
-                keys.add(key(cols[:c] + [stones[:-1]] + cols[c + 1:]))
-    return keys
-
-
-def read_lines(path):
-    opener = gzip.open if path.endswith(".gz") else open
-    with opener(path, "rt") as f:
-        for line in f:
-            if line and line[0] != "#":
-                yield line.rstrip("\n")
 
 
 def critical_lines():
@@ -96,6 +66,13 @@ class CriticalSetTest(unittest.TestCase):
         self.assertIn(key(columns(parent)), forbidden_keys(moves))
         # A different move order reaching the same position is the same position.
         self.assertEqual(key(columns("4453")), key(columns("5344")))
+        # With children asked for (mined training data), one move after, or after the mirror,
+        # is left out too; two moves after is not.
+        with_children = forbidden_keys("4453", children=True)
+        for child in ("44531", "44357"):
+            self.assertIn(key(columns(child)), with_children)
+            self.assertNotIn(key(columns(child)), forbidden_keys("4453"))
+        self.assertNotIn(key(columns("445311")), with_children)
 
 
 if __name__ == "__main__":

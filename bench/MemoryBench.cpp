@@ -35,6 +35,25 @@ void operator delete(void* pointer) noexcept {
     std::free(block);
 }
 void operator delete(void* pointer, std::size_t) noexcept { operator delete(pointer); }
+// The tree's arena takes its chunks aligned; they are counted whole, used or not.
+void* operator new(std::size_t size, std::align_val_t alignment) {
+    const auto align = static_cast<std::size_t>(alignment);
+    // The size goes in a whole alignment unit in front of the block.
+    auto* block = static_cast<char*>(std::aligned_alloc(align, size + align));
+    if (!block) throw std::bad_alloc();
+    *reinterpret_cast<std::size_t*>(block) = size;
+    liveBytes += static_cast<long long>(size);
+    return block + align;
+}
+void operator delete(void* pointer, std::align_val_t alignment) noexcept {
+    if (!pointer) return;
+    auto* block = static_cast<char*>(pointer) - static_cast<std::size_t>(alignment);
+    liveBytes -= static_cast<long long>(*reinterpret_cast<std::size_t*>(block));
+    std::free(block);
+}
+void operator delete(void* pointer, std::size_t, std::align_val_t alignment) noexcept {
+    operator delete(pointer, alignment);
+}
 
 namespace {
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <stdexcept>
 #include <typeinfo>
 
@@ -41,6 +42,10 @@ std::int64_t ZenfoldAgent::act(const std::shared_ptr<GameState>& state, bool sto
 
 void ZenfoldAgent::buildMCTS(const std::shared_ptr<GameState>& state) {
     mcts = std::make_shared<MCTS>(std::make_shared<Node>(state), cpuct);
+    // A simulation adds at most one node a legal move; room for the first search's nodes
+    // spares the map its rehashes (capped, for a host that asks for millions).
+    const auto sims = std::clamp<std::int64_t>(mctsSimulations, 1, 20000);
+    mcts->tree.reserve(static_cast<std::size_t>(sims) * 7);
 }
 
 void ZenfoldAgent::changeRootMCTS(const std::shared_ptr<GameState>& state) {
@@ -63,42 +68,57 @@ ZenfoldAgent::Evaluation ZenfoldAgent::evaluateLeaf(const std::shared_ptr<Node>&
     leaf->edges.reserve(allowedActions.size());
     const auto& state = *leaf->state;
     // On a plain position a child's key is the leaf's with the mover's piece added, so a
-    // known child is linked without being built; only a new one is made.
-    const bool plain = typeid(state) == typeid(GameState);
-    const auto leafKey = plain ? state.id() : std::string();
+    // known child is linked without being built; only a new one is made, and without the
+    // win check of `take`, whose verdict the descent asks for when it reaches the child.
+    const bool plain = typeid(state) == typeid(GameState) &&
+                       state.playerTurn != std::numeric_limits<std::int64_t>::min();
+    auto& tree = *mcts;
+    const auto successor = [&state, &tree, plain](std::int64_t action) {
+        if (!plain) return state.take(action).gameState;
+        auto next = tree.make<GameState>(state.shape, -state.playerTurn);
+        next->board = state.board;
+        next->board[static_cast<std::size_t>(action)] = state.playerTurn;
+        return next;
+    };
+    // One key buffer: each child's two characters are set, looked up and reset, so a known
+    // child costs no string.
+    auto key = plain ? state.id() : std::string();
     const auto cells = state.board.size();
+    const char mine = state.playerTurn == 1 ? '1' : '0';
+    const char theirs = state.playerTurn == -1 ? '1' : '0';
     for (const auto action : allowedActions) {
         std::shared_ptr<Node> node;
         if (plain) {
-            auto key = leafKey;
             const auto at = static_cast<std::size_t>(action);
-            key[at] = state.playerTurn == 1 ? '1' : '0';
-            key[cells + at] = state.playerTurn == -1 ? '1' : '0';
-            const auto [found, inserted] = mcts->tree.try_emplace(std::move(key));
+            key[at] = mine;
+            key[cells + at] = theirs;
+            const auto [found, inserted] = tree.tree.try_emplace(key);
             if (inserted) {
                 try {
-                    found->second = std::make_shared<Node>(state.take(action).gameState);
+                    found->second = tree.make<Node>(successor(action));
                 } catch (...) {
-                    mcts->tree.erase(found); // no keyless node left behind
+                    tree.tree.erase(found); // no keyless node left behind
                     throw;
                 }
             } else if (!found->second || !found->second->state) {
                 // A node a caller nulled is made again.
-                found->second = std::make_shared<Node>(state.take(action).gameState);
+                found->second = tree.make<Node>(successor(action));
             }
+            key[at] = '0';
+            key[cells + at] = '0';
             node = found->second;
         } else {
-            const auto successor = state.take(action).gameState;
+            const auto next = successor(action);
             // The key is built once: a known position is linked, a new one goes in under it.
-            auto key = successor->id();
-            auto found = mcts->tree.find(key);
-            if (found == mcts->tree.end())
-                found = mcts->tree.emplace(std::move(key), std::make_shared<Node>(successor)).first;
+            auto nextKey = next->id();
+            auto found = tree.tree.find(nextKey);
+            if (found == tree.tree.end())
+                found = tree.tree.emplace(std::move(nextKey), tree.make<Node>(next)).first;
             else if (!found->second || !found->second->state)
-                found->second = std::make_shared<Node>(successor);
+                found->second = tree.make<Node>(next);
             node = found->second;
         }
-        leaf->edges.push_back(std::make_shared<Edge>(
+        leaf->edges.push_back(tree.make<Edge>(
             leaf, std::move(node), probabilites[static_cast<std::size_t>(action)], action));
     }
     return {networkValue, std::move(breadcrumbs)};
@@ -112,42 +132,48 @@ ZenfoldAgent::Predictions ZenfoldAgent::predictions(const GameState& state) {
     const auto output2 = output->output2();
     if (!output1 || output1->count() < 1)
         throw FatalError("ZenfoldAgent: the model's \"output1\" holds no value");
-    const auto allowedActions = state.allowedActions();
+    auto allowedActions = state.allowedActions();
     const auto count = output2 ? output2->count() : 0;
-    const auto highest = allowedActions.empty() ? -1 : allowedActions.back();
-    if (!output2 || output2->dataType() != platform::MLMultiArrayDataType::Double || count <= highest)
+    // A position of a derived class may list its actions in any order: each is checked, since
+    // each indexes the scores.
+    const bool inRange = std::all_of(allowedActions.begin(), allowedActions.end(),
+                                     [count](std::int64_t a) { return a >= 0 && a < count; });
+    if (!output2 || output2->dataType() != platform::MLMultiArrayDataType::Double || !inRange)
         throw FatalError("ZenfoldAgent: the model's \"output2\" must hold one double per action");
 
     const double value = (*output1)[0];
     const auto* raw = static_cast<const double*>(output2->dataPointer());
-    std::vector<double> scores(raw, raw + count);
     // A bot never plays on an answer that is not a number: it is a failed prediction.
     const auto& model = zenfoldModel();
     if (!std::isfinite(value))
         throw FatalError("ZenfoldAgent: the model " + model.resourceName() +
                          " answered a value that is not a finite number");
-    for (std::size_t i = 0; i < scores.size(); ++i)
-        if (!std::isfinite(scores[i]))
+    for (std::int64_t i = 0; i < count; ++i)
+        if (!std::isfinite(raw[i]))
             throw FatalError("ZenfoldAgent: the model " + model.resourceName() +
                              " answered a score for action " + std::to_string(i) +
                              " that is not a finite number");
-    std::vector<bool> mask(scores.size(), true);
-    for (const auto a : allowedActions) mask[static_cast<std::size_t>(a)] = false;
-    for (std::size_t i = 0; i < scores.size(); ++i)
-        if (mask[i]) scores[i] = -100.0;
+    // The scores become the probabilities in place; the legal cells are marked in a buffer
+    // kept from call to call.
+    std::vector<double> probabilites(raw, raw + count);
+    thread_local std::vector<char> legal;
+    legal.assign(probabilites.size(), 0);
+    for (const auto a : allowedActions)
+        legal[static_cast<std::size_t>(a)] = 1;
+    for (std::size_t i = 0; i < probabilites.size(); ++i)
+        if (!legal[i]) probabilites[i] = -100.0;
 
     // Shifting by the largest score leaves the probabilities unchanged and keeps exp finite.
-    const double top = *std::max_element(scores.begin(), scores.end());
-    std::vector<double> probabilites(scores.size());
+    const double top = *std::max_element(probabilites.begin(), probabilites.end());
     double sum = 0.0;
     // Every masked score is the same, so one exponential serves them all.
     const double masked = std::exp(-100.0 - top);
-    for (std::size_t i = 0; i < scores.size(); ++i) {
-        probabilites[i] = mask[i] ? masked : std::exp(scores[i] - top);
+    for (std::size_t i = 0; i < probabilites.size(); ++i) {
+        probabilites[i] = legal[i] ? std::exp(probabilites[i] - top) : masked;
         sum += probabilites[i];
     }
     for (auto& p : probabilites) p /= sum;
-    return {value, std::move(probabilites), allowedActions};
+    return {value, std::move(probabilites), std::move(allowedActions)};
 }
 
 ZenfoldAgent::ActionValues ZenfoldAgent::getActionValues(std::int64_t tau) const {

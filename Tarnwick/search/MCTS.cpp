@@ -25,49 +25,54 @@ LeafResult MCTS::moveToLeaf() {
     if (!root || !root->state) throw FatalError("MCTS.moveToLeaf: the tree has no root position");
     LeafResult result{root, 0.0, false, {}};
     // Plain pointers while descending: the tree owns every node and edge on the path, and
-    // reference counts would be touched at every comparison.
+    // reference counts would be touched at every comparison. The buffers are kept from one
+    // descent to the next so that a descent allocates only its returned path.
+    thread_local std::vector<const std::shared_ptr<Edge>*> path;
+    thread_local std::vector<double> noise;
+    path.clear();
     Node* current = root.get();
     Node* parent = nullptr;
     std::int64_t lastAction = 0;
-    std::vector<double> noise;
-    std::vector<double> alphas;
     while (!current->isLeaf()) {
         const auto& edges = current->edges;
         for (const auto& edge : edges)
-            if (!edge || !edge->outNode || !edge->outNode->state)
-                throw FatalError("MCTS.moveToLeaf: a null edge or node in the tree");
+            if (!edge) throw FatalError("MCTS.moveToLeaf: a null edge in the tree");
         double best = -99999.0;
         std::size_t chosen = 0;
-        double epsilon = 0.0;
-        if (current == root.get()) {
-            epsilon = Config::EPSILON;
-            alphas.assign(edges.size(), Config::ALPHA);
-            noise = dirichlet(alphas);
-        } else {
-            noise.assign(edges.size(), 0.0);
-        }
+        // Below the root the noise is 0, so no vector of zeros is needed for it.
+        const bool atRoot = current == root.get();
+        const double epsilon = atRoot ? Config::EPSILON : 0.0;
+        if (atRoot) dirichlet(Config::ALPHA, edges.size(), noise);
         double total = 0.0;
         for (const auto& edge : edges) total += edge->stats.N;
         const double root2 = std::sqrt(total);
         for (std::size_t i = 0; i < edges.size(); ++i) {
             const auto& stats = edges[i]->stats;
-            const double u =
-                cpuct * ((1 - epsilon) * stats.P + epsilon * noise[i]) * root2 / (1 + stats.N);
+            const double u = cpuct *
+                             ((1 - epsilon) * stats.P + epsilon * (atRoot ? noise[i] : 0.0)) *
+                             root2 / (1 + stats.N);
             if (stats.Q + u > best) {
                 best = stats.Q + u;
                 chosen = i;
             }
         }
+        // Only the chosen edge's node is followed, so only it must be whole: looking into
+        // every edge's node would cost a cache miss for each.
+        Node* next = edges[chosen]->outNode.get();
+        if (!next || !next->state) throw FatalError("MCTS.moveToLeaf: a null node in the tree");
         parent = current;
         lastAction = edges[chosen]->action;
-        current = edges[chosen]->outNode.get();
-        result.breadcrumbs.push_back(edges[chosen]);
+        current = next;
+        path.push_back(&edges[chosen]);
     }
     // Only the last step's outcome is the leaf's, so the position is made once a descent.
     if (parent) {
         const auto step = parent->state->take(lastAction);
         result.value = step.value;
         result.done = step.done;
+        result.breadcrumbs.reserve(path.size());
+        for (const auto* edge : path)
+            result.breadcrumbs.push_back(*edge);
         result.leaf = result.breadcrumbs.back()->outNode;
     }
     return result;

@@ -6,10 +6,13 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "Tarnwick/search/Edge.hpp"
+#include "Tarnwick/search/KeyHash.hpp"
 #include "Tarnwick/search/Node.hpp"
+#include "Tarnwick/search/TreeArena.hpp"
 
 namespace tarnwick {
 
@@ -25,7 +28,7 @@ public:
     MCTS(std::shared_ptr<Node> root, double cpuct);
 
     std::shared_ptr<Node> root;
-    std::unordered_map<std::string, std::shared_ptr<Node>> tree;
+    std::unordered_map<std::string, std::shared_ptr<Node>, KeyHash> tree;
     double cpuct;
 
     std::int64_t length() const { return static_cast<std::int64_t>(tree.size()); }
@@ -38,6 +41,15 @@ public:
                   const std::vector<std::shared_ptr<Edge>>& breadcrumbs);
     // Stores the node under its id, replacing any node stored there.
     void add(const std::shared_ptr<Node>& node);
+
+    // make_shared for the nodes, edges and positions the search adds to this tree: they are
+    // carved from the tree's own chunks (TreeArena), which go once the tree and they are gone.
+    template <typename T, typename... Args> std::shared_ptr<T> make(Args&&... args) {
+        return arena_.make<T>(std::forward<Args>(args)...);
+    }
+
+  private:
+    TreeArena arena_;
 };
 
 } // namespace tarnwick

@@ -108,14 +108,31 @@ double gamrnd(double alpha, double beta) {
     throw GammaError::invalidInput("alpha <= 0!");
 }
 
-std::vector<double> dirichlet(const std::vector<double>& alphas) {
-    std::vector<double> draws;
-    draws.reserve(alphas.size());
-    for (double a : alphas) draws.push_back(gamrnd(a));
+namespace {
+
+template <typename AlphaAt>
+void drawDirichlet(std::size_t count, AlphaAt alphaAt, std::vector<double>& draws) {
+    draws.clear();
+    draws.reserve(count);
+    for (std::size_t i = 0; i < count; ++i)
+        draws.push_back(gamrnd(alphaAt(i)));
     double sum = 0.0;
     for (double g : draws) sum += g;
     for (double& g : draws) g /= sum;
+}
+
+} // namespace
+
+std::vector<double> dirichlet(const std::vector<double>& alphas) {
+    std::vector<double> draws;
+    drawDirichlet(
+        alphas.size(), [&alphas](std::size_t i) { return alphas[i]; }, draws);
     return draws;
+}
+
+void dirichlet(double alpha, std::size_t count, std::vector<double>& draws) {
+    drawDirichlet(
+        count, [alpha](std::size_t) { return alpha; }, draws);
 }
 
 namespace {

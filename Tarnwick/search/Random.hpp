@@ -33,6 +33,9 @@ double randn();
 // Marsaglia-Tsang; throws GammaError for alpha <= 0 and for a non-finite alpha.
 double gamrnd(double alpha, double beta = 1.0);
 std::vector<double> dirichlet(const std::vector<double>& alphas);
+// The same draw for `count` equal alphas, written into `draws`, whose memory a caller that
+// draws every simulation keeps.
+void dirichlet(double alpha, std::size_t count, std::vector<double>& draws);
 // Counts of `count` categorical draws from the weights. A draw that rounding leaves unmarked
 // is drawn again; all-zero or non-finite weights mark nothing. Throws for a negative count.
 std::vector<std::int64_t> multinomial(const std::vector<double>& weights, std::int64_t count = 1);

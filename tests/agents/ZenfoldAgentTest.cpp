@@ -42,6 +42,24 @@ std::shared_ptr<Edge> rootEdge(const ZenfoldAgent& agent, std::int64_t action) {
     return nullptr;
 }
 
+// A position of a derived class: the search must take the general path for it, through
+// take and id, and list of actions as the class gives them.
+class DerivedState : public GameState {
+  public:
+    DerivedState(std::vector<std::int64_t> actions = {}) : GameState({6, 7}, 1), listed(actions) {}
+    std::vector<std::int64_t> listed;
+    std::vector<std::int64_t> allowedActions() const override {
+        return listed.empty() ? GameState::allowedActions() : listed;
+    }
+    StepResult take(std::int64_t action) const override {
+        auto step = GameState::take(action);
+        auto next = std::make_shared<DerivedState>();
+        next->board = step.gameState->board;
+        next->playerTurn = step.gameState->playerTurn;
+        return {next, step.value, step.done};
+    }
+};
+
 } // namespace
 
 TEST(UserAgent, ReturnsItsStoredActionWhateverThePosition) {
@@ -292,4 +310,35 @@ TEST(Search, NullsWrittenIntoTheTreeOrModel) {
     version0328 model(std::make_shared<ConstantModel>(0.0, 0.0));
     model.model = nullptr;
     EXPECT_THROW(model.prediction(start->binary()), FatalError);
+}
+
+TEST(Search, ADerivedPositionIsSearchedAsThePlainOne) {
+    const auto model = loadBiasModel(favourColumn(3, 1.0f), 0.0f);
+    auto plain = bot(60, model);
+    seedRandom(7);
+    const auto plainMove = plain->act(after({}), true);
+    auto derived = bot(60, model);
+    seedRandom(7);
+    EXPECT_EQ(derived->act(std::make_shared<DerivedState>(), true), plainMove);
+    EXPECT_EQ(derived->mcts->length(), plain->mcts->length());
+    for (const auto action : {35, 38, 41})
+        EXPECT_EQ(rootEdge(*derived, action)->stats.N, rootEdge(*plain, action)->stats.N);
+    for (const auto& [key, node] : derived->mcts->tree) {
+        EXPECT_EQ(key, node->id());
+        EXPECT_NE(dynamic_cast<const DerivedState*>(node->state.get()), nullptr);
+    }
+}
+
+TEST(Search, ActionsOutsideTheScoresAreRefused) {
+    // Listed out of order, the actions are fine; one the network has no score for is not.
+    auto agent = bot(20, loadBiasModel(favourColumn(3, 1.0f), 0.0f));
+    const auto action =
+        agent->act(std::make_shared<DerivedState>(std::vector<std::int64_t>{41, 35}), false);
+    EXPECT_TRUE(action == 41 || action == 35);
+    for (const std::int64_t wrong : {42, -1}) {
+        auto fresh = bot(20, loadBiasModel(favourColumn(3, 1.0f), 0.0f));
+        EXPECT_THROW(
+            fresh->act(std::make_shared<DerivedState>(std::vector<std::int64_t>{38, wrong}), false),
+            FatalError);
+    }
 }

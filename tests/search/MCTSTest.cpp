@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <set>
+
 #include "Tarnwick/search/MCTS.hpp"
 #include "Tarnwick/search/Random.hpp"
 
@@ -153,4 +156,29 @@ TEST(Tree, EdgesDoNotKeepTheirInNodeAlive) {
         watched = tree.root;
     }
     EXPECT_TRUE(watched.expired());
+}
+
+TEST(Tree, KeysOfManyPositionsSpreadOverTheMap) {
+    // Every position five moves deep: the keys differ in a few characters each, in the
+    // 8-byte words and in the short tail alike.
+    MCTS tree(nodeAfter({}), 1.0);
+    std::vector<std::shared_ptr<Node>> frontier{tree.root};
+    for (int ply = 0; ply < 5; ++ply) {
+        std::vector<std::shared_ptr<Node>> next;
+        for (const auto& node : frontier) {
+            expand(tree, node);
+            for (const auto& edge : node->edges)
+                next.push_back(edge->outNode);
+        }
+        frontier = std::move(next);
+    }
+    ASSERT_GT(tree.length(), 4000);
+    std::set<std::size_t> hashes;
+    for (const auto& [key, node] : tree.tree)
+        hashes.insert(KeyHash{}(key));
+    EXPECT_EQ(static_cast<std::int64_t>(hashes.size()), tree.length());
+    std::size_t longest = 0;
+    for (std::size_t b = 0; b < tree.tree.bucket_count(); ++b)
+        longest = std::max(longest, tree.tree.bucket_size(b));
+    EXPECT_LE(longest, 8u);
 }

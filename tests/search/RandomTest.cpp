@@ -109,6 +109,21 @@ TEST(Dirichlet, SumsToOneAndHasTheRightMeans) {
     EXPECT_NEAR(mean[2], 0.5, 0.01);
 }
 
+TEST(Dirichlet, TheBufferedDrawIsTheSameDraw) {
+    // The search draws its root noise into a kept buffer; the numbers, and the generator's
+    // state after them, must be those of the plain draw, to the bit.
+    std::vector<double> buffer{9.0, 9.0, 9.0, 9.0, 9.0, 9.0, 9.0, 9.0, 9.0};
+    for (const std::size_t count : {7u, 3u, 0u, 1u, 7u}) {
+        seedRandom(count + 10);
+        const auto plain = dirichlet(std::vector<double>(count, 0.8));
+        const auto next = uniform01();
+        seedRandom(count + 10);
+        dirichlet(0.8, count, buffer);
+        ASSERT_EQ(buffer, plain);
+        EXPECT_EQ(uniform01(), next);
+    }
+}
+
 TEST(Multinomial, CountsFollowTheWeights) {
     seedRandom(5);
     EXPECT_EQ(multinomial({0, 1, 0}, 1), (std::vector<std::int64_t>{0, 1, 0}));

@@ -186,22 +186,10 @@ std::array<std::optional<int>, Position::Width> Solver::scoreMoves(const Positio
         try {
             scores[column] = scoreColumn(position, column);
         } catch (const OutOfBudget&) {
-            // The columns that need no search are still answered: a win now, a full board,
-            // or a move that lets the opponent win at once.
-            for (int c = 0; c < W; ++c) {
-                if (scores[c] || !position.canPlay(c)) continue;
-                if (position.isWinningMove(c)) {
-                    scores[c] = winNowScore(position);
-                    continue;
-                }
-                Position child = position;
-                child.play(c);
-                if (child.moves() == Position::Cells)
-                    scores[c] = 0;
-                else if (child.canWinNext())
-                    scores[c] = -winNowScore(child);
-            }
-            break;
+            // Spent for good: the next node of any search stops at once, so the other columns
+            // get only what needs no search (a win now, a full board, a move that lets the
+            // opponent win at once; scoreColumn and search answer those before searching).
+            stopAtNode_ = nodes_ + 1;
         }
     }
     return scores;

@@ -5,16 +5,7 @@
 
 #include "tarnwick/tarnwick.h"
 
-static int failures = 0;
-
-#define CHECK(condition)                                                                           \
-    do {                                                                                           \
-        if (!(condition)) {                                                                        \
-            ++failures;                                                                            \
-            fprintf(stderr, "%s:%d: CHECK(%s) failed; last error: %s\n", __FILE__, __LINE__,       \
-                    #condition, tarnwick_last_error());                                            \
-        }                                                                                          \
-    } while (0)
+#include "Check.h"
 
 /* The status is the one expected and, for a refusal, comes with a text. */
 #define EXPECT_STATUS(call, expected)                                                              \
@@ -45,14 +36,6 @@ static char* slurp(const char* path, size_t* size) {
     return bytes;
 }
 
-static int pieces(const tarnwick_session* session) {
-    int32_t cells[TARNWICK_CELLS];
-    int count = 0, i;
-    CHECK(tarnwick_session_board(session, cells, TARNWICK_CELLS) == TARNWICK_OK);
-    for (i = 0; i < TARNWICK_CELLS; ++i)
-        count += cells[i] != 0;
-    return count;
-}
 
 /* Plays to the end, the user taking the first column that is not full from the middle out. */
 static void playMatch(tarnwick_session* session) {

@@ -4,25 +4,7 @@
 
 #include "tarnwick/tarnwick.h"
 
-static int failures = 0;
-
-#define CHECK(condition)                                                                           \
-    do {                                                                                           \
-        if (!(condition)) {                                                                        \
-            ++failures;                                                                            \
-            fprintf(stderr, "%s:%d: CHECK(%s) failed; last error: %s\n", __FILE__, __LINE__,       \
-                    #condition, tarnwick_last_error());                                            \
-        }                                                                                          \
-    } while (0)
-
-static int pieces(const tarnwick_session* session) {
-    int32_t cells[TARNWICK_CELLS];
-    int count = 0, i;
-    CHECK(tarnwick_session_board(session, cells, TARNWICK_CELLS) == TARNWICK_OK);
-    for (i = 0; i < TARNWICK_CELLS; ++i)
-        count += cells[i] != 0;
-    return count;
-}
+#include "Check.h"
 
 static void levelsAndBudget(tarnwick_model* model) {
     tarnwick_session* session = NULL;

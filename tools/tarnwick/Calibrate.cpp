@@ -117,7 +117,7 @@ int calibrate(const CalibrateOptions& options, std::ostream& out, std::ostream& 
                 Player player(model, {sims, level});
                 record.add(playGame([&](const std::string& moves, const auto& state) {
                     return moves.size() % 2 == 0 ? player.column(state)
-                                                 : perfectColumn(oracle, rng, moves);
+                                                 : perfectColumn(oracle.best(moves), rng);
                 }));
                 log << "\rperfect player, level " << level << ": " << game + 1 << "/"
                     << options.perfectGames << "  " << record.text() << "   " << std::flush;

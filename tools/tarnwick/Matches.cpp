@@ -64,8 +64,7 @@ int playGame(const ColumnChoice& choose, std::string* moves) {
     }
 }
 
-int perfectColumn(Oracle& oracle, std::mt19937_64& rng, const std::string& moves) {
-    const auto& best = oracle.best(moves);
+int perfectColumn(const solver::Solver::Best& best, std::mt19937_64& rng) {
     return best.columns[std::uniform_int_distribution<std::size_t>(0, best.columns.size() - 1)(rng)];
 }
 

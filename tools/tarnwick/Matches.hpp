@@ -40,8 +40,8 @@ using ColumnChoice =
 // `moves` (may be null) receives the game's columns.
 int playGame(const ColumnChoice& choose, std::string* moves = nullptr);
 
-// One of the perfect player's best columns, drawn uniformly.
-int perfectColumn(Oracle& oracle, std::mt19937_64& rng, const std::string& moves);
+// One of the perfect player's best columns (`Oracle::best`), drawn uniformly.
+int perfectColumn(const solver::Solver::Best& best, std::mt19937_64& rng);
 
 struct Record {
     int wins = 0, draws = 0, losses = 0;

@@ -149,11 +149,12 @@ int referee(const RefereeOptions& options, std::ostream& out, std::ostream& err)
             bool slipped = false;
             record.add(playGame([&](const std::string& moves, const auto& state) {
                 if (moves.size() % 2 == 0) return bot.column(state);
-                if (!slipped && oracle.best(moves).score >= 0) {
+                const auto& best = oracle.best(moves);
+                if (!slipped && best.score >= 0) {
                     slipped = true;
                     ++slipPositions[moves.substr(0, moves.size() - 1)];
                 }
-                return perfectColumn(oracle, rng, moves);
+                return perfectColumn(best, rng);
             }));
             err << "\rgames " << game + 1 << "/" << options.games << "  " << record.text() << "   "
                 << std::flush;
@@ -212,11 +213,10 @@ int arena(const ArenaOptions& options, std::ostream& out, std::ostream& err) {
             << std::flush;
     }
     err << "\n";
-    const auto [wins, draws, losses] = std::tuple(record.wins, record.draws, record.losses);
-    const auto elo = eloOf(wins, draws, losses);
+    const auto elo = eloOf(record.wins, record.draws, record.losses);
     out << std::fixed << std::setprecision(0) << "arena: " << options.games << " games, "
-        << options.bot.sims << " simulations: first model " << wins << " wins, " << draws
-        << " draws, " << losses << " losses; Elo difference " << elo.difference << " (95%: "
+        << options.bot.sims << " simulations: first model " << record.wins << " wins, "
+        << record.draws << " draws, " << record.losses << " losses; Elo difference " << elo.difference << " (95%: "
         << elo.low << " to " << elo.high << ")\n";
     return 0;
 }

@@ -188,6 +188,8 @@ def load_model_dir(model_dir):
     if manifest.get("formatVersion") not in (FORMAT_VERSION, INT8_FORMAT_VERSION):
         raise ModelFormatError(f"formatVersion {manifest.get('formatVersion')!r} is not "
                                f"{FORMAT_VERSION} or {INT8_FORMAT_VERSION}")
+    if manifest.get("formatVersion") == INT8_FORMAT_VERSION and not isinstance(manifest.get("int8"), dict):
+        raise ModelFormatError("format version 2 needs an \"int8\" object")
     arch = manifest.get("architecture", {})
     if arch.get("type") != "residual-tower":
         raise ModelFormatError(f"architecture type {arch.get('type')!r}")

@@ -43,30 +43,38 @@ std::int32_t fourBytes(const std::uint8_t* p) {
     return v;
 }
 
-#if TARNWICK_INT8_VNNI
-// Width positions by Blocks blocks of 16 outputs: Width * Blocks accumulators in registers.
-// GCC 12 at -O3 keeps the accumulator array in memory unless every loop over it is unrolled.
-#define TARNWICK_UNROLL _Pragma("GCC unroll 8")
+// GCC 12 at -O3 keeps the kernels' accumulator arrays in memory, copying them around every
+// multiply-add, unless each loop over them is unrolled (#pragma GCC unroll).
 
+#if TARNWICK_INT8_VNNI
 // Width positions by Blocks blocks of 16 outputs: Width * Blocks accumulators in registers.
 template <int Blocks, int Width>
 void vnniBlock(const std::int8_t* w, std::int64_t outPadded, std::int64_t groups,
                const std::uint8_t* a, std::int64_t aStride, std::int32_t* result) {
     __m512i acc[Width][Blocks];
-    TARNWICK_UNROLL for (int t = 0; t < Width; ++t) TARNWICK_UNROLL for (int b = 0; b < Blocks; ++b)
-        acc[t][b] = _mm512_setzero_si512();
+#pragma GCC unroll 8
+    for (int t = 0; t < Width; ++t)
+#pragma GCC unroll 8
+        for (int b = 0; b < Blocks; ++b)
+            acc[t][b] = _mm512_setzero_si512();
     for (std::int64_t g = 0; g < groups; ++g) {
         __m512i weights[Blocks];
-        TARNWICK_UNROLL for (int b = 0; b < Blocks; ++b) weights[b] =
-            _mm512_loadu_si512(w + (g * outPadded + b * outBlock) * 4);
-        TARNWICK_UNROLL for (int t = 0; t < Width; ++t) {
+#pragma GCC unroll 8
+        for (int b = 0; b < Blocks; ++b)
+            weights[b] = _mm512_loadu_si512(w + (g * outPadded + b * outBlock) * 4);
+#pragma GCC unroll 8
+        for (int t = 0; t < Width; ++t) {
             const __m512i x = _mm512_set1_epi32(fourBytes(a + t * aStride + 4 * g));
-            TARNWICK_UNROLL for (int b = 0; b < Blocks; ++b) acc[t][b] =
-                _mm512_dpbusd_epi32(acc[t][b], x, weights[b]);
+#pragma GCC unroll 8
+            for (int b = 0; b < Blocks; ++b)
+                acc[t][b] = _mm512_dpbusd_epi32(acc[t][b], x, weights[b]);
         }
     }
-    TARNWICK_UNROLL for (int t = 0; t < Width; ++t) TARNWICK_UNROLL for (int b = 0; b < Blocks; ++b)
-        _mm512_storeu_si512(result + t * outPadded + b * outBlock, acc[t][b]);
+#pragma GCC unroll 8
+    for (int t = 0; t < Width; ++t)
+#pragma GCC unroll 8
+        for (int b = 0; b < Blocks; ++b)
+            _mm512_storeu_si512(result + t * outPadded + b * outBlock, acc[t][b]);
 }
 
 template <int Blocks>
@@ -118,25 +126,34 @@ void dotprodBlock(const std::int8_t* w, std::int64_t outPadded, std::int64_t gro
                   const std::uint8_t* a, std::int64_t aStride, const std::int32_t* rowSums,
                   std::int32_t* result) {
     int32x4_t acc[Width][4];
-    TARNWICK_UNROLL for (int t = 0; t < Width; ++t) TARNWICK_UNROLL for (int q = 0; q < 4; ++q)
-        acc[t][q] = vdupq_n_s32(0);
+#pragma GCC unroll 8
+    for (int t = 0; t < Width; ++t)
+#pragma GCC unroll 4
+        for (int q = 0; q < 4; ++q)
+            acc[t][q] = vdupq_n_s32(0);
     const uint8x16_t bias = vdupq_n_u8(0x80);
     for (std::int64_t g = 0; g < groups; ++g) {
         int8x16_t weights[4];
-        TARNWICK_UNROLL for (int q = 0; q < 4; ++q) weights[q] =
-            vld1q_s8(w + (g * outPadded + q * 4) * 4);
-        TARNWICK_UNROLL for (int t = 0; t < Width; ++t) {
+#pragma GCC unroll 4
+        for (int q = 0; q < 4; ++q)
+            weights[q] = vld1q_s8(w + (g * outPadded + q * 4) * 4);
+#pragma GCC unroll 8
+        for (int t = 0; t < Width; ++t) {
             const uint8x16_t codes =
                 vreinterpretq_u8_s32(vdupq_n_s32(fourBytes(a + t * aStride + 4 * g)));
             const int8x16_t x = vreinterpretq_s8_u8(veorq_u8(codes, bias));
-            TARNWICK_UNROLL for (int q = 0; q < 4; ++q) acc[t][q] =
-                vdotq_s32(acc[t][q], weights[q], x);
+#pragma GCC unroll 4
+            for (int q = 0; q < 4; ++q)
+                acc[t][q] = vdotq_s32(acc[t][q], weights[q], x);
         }
     }
-    TARNWICK_UNROLL for (int t = 0; t < Width; ++t) TARNWICK_UNROLL for (int q = 0; q < 4; ++q) {
-        const int32x4_t back = vshlq_n_s32(vld1q_s32(rowSums + q * 4), 7);
-        vst1q_s32(result + t * outPadded + q * 4, vaddq_s32(acc[t][q], back));
-    }
+#pragma GCC unroll 8
+    for (int t = 0; t < Width; ++t)
+#pragma GCC unroll 4
+        for (int q = 0; q < 4; ++q) {
+            const int32x4_t back = vshlq_n_s32(vld1q_s32(rowSums + q * 4), 7);
+            vst1q_s32(result + t * outPadded + q * 4, vaddq_s32(acc[t][q], back));
+        }
 }
 
 void dotprodProduct(const std::int8_t* w, std::int64_t outPadded, std::int64_t groups,

@@ -10,6 +10,16 @@
 #if defined(__ARM_FEATURE_DOTPROD)
 #include <arm_neon.h>
 #define TARNWICK_INT8_DOTPROD 1
+#define TARNWICK_DOTPROD_TARGET
+#elif defined(__aarch64__) && defined(__linux__) && defined(__GNUC__) && !defined(__clang__)
+// A baseline ARMv8 build, the one phones get, still uses the dot product where the CPU has it:
+// the kernel is compiled for ARMv8.2 and chosen at run time.
+#include <arm_neon.h>
+#include <asm/hwcap.h>
+#include <sys/auxv.h>
+#define TARNWICK_INT8_DOTPROD 1
+#define TARNWICK_DOTPROD_RUNTIME 1
+#define TARNWICK_DOTPROD_TARGET __attribute__((target("arch=armv8.2-a+dotprod")))
 #endif
 
 namespace tarnwick::platform {
@@ -122,9 +132,10 @@ void vnniProduct(const std::int8_t* w, std::int64_t outPadded, std::int64_t grou
 // 16 outputs (four vectors of four sums) by Width positions. The codes are taken as signed
 // bytes a - 128; `rowSums` gives back the 128 * sum(w) that removes.
 template <int Width>
-void dotprodBlock(const std::int8_t* w, std::int64_t outPadded, std::int64_t groups,
-                  const std::uint8_t* a, std::int64_t aStride, const std::int32_t* rowSums,
-                  std::int32_t* result) {
+TARNWICK_DOTPROD_TARGET void dotprodBlock(const std::int8_t* w, std::int64_t outPadded,
+                                          std::int64_t groups, const std::uint8_t* a,
+                                          std::int64_t aStride, const std::int32_t* rowSums,
+                                          std::int32_t* result) {
     int32x4_t acc[Width][4];
 #pragma GCC unroll 8
     for (int t = 0; t < Width; ++t)
@@ -156,9 +167,10 @@ void dotprodBlock(const std::int8_t* w, std::int64_t outPadded, std::int64_t gro
         }
 }
 
-void dotprodProduct(const std::int8_t* w, std::int64_t outPadded, std::int64_t groups,
-                    const std::uint8_t* a, std::int64_t aStride, std::int64_t positions,
-                    const std::int32_t* rowSums, std::int32_t* result) {
+TARNWICK_DOTPROD_TARGET void dotprodProduct(const std::int8_t* w, std::int64_t outPadded,
+                                            std::int64_t groups, const std::uint8_t* a,
+                                            std::int64_t aStride, std::int64_t positions,
+                                            const std::int32_t* rowSums, std::int32_t* result) {
     constexpr int width = 4;
     for (std::int64_t block = 0; block < outPadded; block += outBlock) {
         const std::int8_t* wb = w + block * 4;
@@ -173,15 +185,24 @@ void dotprodProduct(const std::int8_t* w, std::int64_t outPadded, std::int64_t g
 }
 #endif
 
+bool dotprodAvailable() {
+#if TARNWICK_DOTPROD_RUNTIME
+    static const bool available = (getauxval(AT_HWCAP) & HWCAP_ASIMDDP) != 0;
+    return available;
+#elif TARNWICK_INT8_DOTPROD
+    return true;
+#else
+    return false;
+#endif
+}
+
 } // namespace
 
 Int8Kernel bestInt8Kernel() {
 #if TARNWICK_INT8_VNNI
     return Int8Kernel::vnni;
-#elif TARNWICK_INT8_DOTPROD
-    return Int8Kernel::dotprod;
 #else
-    return Int8Kernel::portable;
+    return dotprodAvailable() ? Int8Kernel::dotprod : Int8Kernel::portable;
 #endif
 }
 
@@ -193,10 +214,8 @@ bool hasInt8Kernel(Int8Kernel kernel) {
     case Int8Kernel::vnni:
         return true;
 #endif
-#if TARNWICK_INT8_DOTPROD
     case Int8Kernel::dotprod:
-        return true;
-#endif
+        return dotprodAvailable();
     default:
         return false;
     }
@@ -230,6 +249,7 @@ void PackedInt8Weights::multiply(const std::uint8_t* a, std::int64_t aStride,
 #endif
 #if TARNWICK_INT8_DOTPROD
     case Int8Kernel::dotprod:
+        if (!dotprodAvailable()) break;
         dotprodProduct(interleaved.data(), outPadded, groups, a, aStride, positions, rowSums.data(),
                        result);
         return;
@@ -238,8 +258,9 @@ void PackedInt8Weights::multiply(const std::uint8_t* a, std::int64_t aStride,
         portableProduct(rows.data(), out_, outPadded, paddedInner(), a, aStride, positions, result);
         return;
     default:
-        throw std::invalid_argument("this build has no such int8 kernel");
+        break;
     }
+    throw std::invalid_argument("this build or CPU has no such int8 kernel");
 }
 
 } // namespace tarnwick::platform

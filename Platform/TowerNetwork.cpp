@@ -411,7 +411,7 @@ struct TowerNetwork::Impl {
         conv3At(0, x, y, batch);
         x.resize(y.rows(), y.cols());
         relu(y.data(), nullptr, x.data(), y.size());
-        for (std::size_t i = 0; i < convs.size(); i += 2) {
+        for (std::size_t i = 0; i < 2 * static_cast<std::size_t>(arch.blocks); i += 2) {
             conv3At(i + 1, x, y, batch);
             relu(y.data(), nullptr, y.data(), y.size());
             skip.swap(x); // the block's input, kept without a copy
@@ -449,8 +449,10 @@ TowerNetwork::TowerNetwork(TowerWeights w, MLComputePrecision precision, const s
                                          q.weightScale, q.inputScale, w.tensors.at(name + ".bias"));
         }
     }
-    impl->stem = convLayer(w, "stem", a.filters, 2);
-    for (std::int64_t i = 0; i < a.blocks; ++i) {
+    // The float32 convolutions only where they run: their Winograd weights are 7.9 MB for
+    // the shipped tower.
+    if (impl->quantized.empty()) impl->stem = convLayer(w, "stem", a.filters, 2);
+    for (std::int64_t i = 0; impl->quantized.empty() && i < a.blocks; ++i) {
         const auto block = "block" + std::to_string(i);
         impl->convs.push_back(winogradLayer(w, block + ".conv1", a.filters, a.filters));
         impl->convs.push_back(winogradLayer(w, block + ".conv2", a.filters, a.filters));

@@ -29,29 +29,56 @@ namespace {
 // Outputs come in blocks of 16, one 512-bit vector of sums (four 128-bit ones on ARM).
 constexpr std::int64_t outBlock = 16;
 
-void portableProduct(const std::int8_t* rows, std::int64_t out, std::int64_t outPadded,
+// Plain C++ for targets without a dot-product instruction. A code times a weight fits 16 bits
+// (255 * 127), so the weights are kept widened to 16 bits and each position's codes are widened
+// once: the compiler then forms 16-bit multiply-adds into 32-bit sums (SSE2's pmaddwd),
+// with four outputs sharing each load of the codes.
+void portableProduct(const std::int16_t* rows, std::int64_t out, std::int64_t outPadded,
                      std::int64_t inner, const std::uint8_t* a, std::int64_t aStride,
                      std::int64_t positions, std::int32_t* result) {
+    std::vector<std::int16_t> widened(static_cast<std::size_t>(inner));
+    std::int16_t* const x = widened.data();
     for (std::int64_t p = 0; p < positions; ++p) {
-        const std::uint8_t* x = a + p * aStride;
+        const std::uint8_t* codes = a + p * aStride;
+        for (std::int64_t k = 0; k < inner; ++k)
+            x[k] = codes[k];
         std::int32_t* r = result + p * outPadded;
-        for (std::int64_t o = 0; o < out; ++o) {
-            const std::int8_t* w = rows + o * inner;
+        std::int64_t o = 0;
+        for (; o + 4 <= out; o += 4) {
+            const std::int16_t* w0 = rows + o * inner;
+            const std::int16_t *w1 = w0 + inner, *w2 = w1 + inner, *w3 = w2 + inner;
+            std::int32_t s0 = 0, s1 = 0, s2 = 0, s3 = 0;
+            for (std::int64_t k = 0; k < inner; ++k) {
+                const std::int32_t v = x[k];
+                s0 += v * w0[k];
+                s1 += v * w1[k];
+                s2 += v * w2[k];
+                s3 += v * w3[k];
+            }
+            r[o] = s0;
+            r[o + 1] = s1;
+            r[o + 2] = s2;
+            r[o + 3] = s3;
+        }
+        for (; o < out; ++o) {
+            const std::int16_t* w = rows + o * inner;
             std::int32_t sum = 0;
             for (std::int64_t k = 0; k < inner; ++k)
-                sum += static_cast<std::int32_t>(x[k]) * static_cast<std::int32_t>(w[k]);
+                sum += std::int32_t{x[k]} * w[k];
             r[o] = sum;
         }
-        for (std::int64_t o = out; o < outPadded; ++o)
+        for (o = out; o < outPadded; ++o)
             r[o] = 0;
     }
 }
 
+#if TARNWICK_INT8_VNNI || TARNWICK_INT8_DOTPROD
 std::int32_t fourBytes(const std::uint8_t* p) {
     std::int32_t v;
     std::memcpy(&v, p, sizeof v);
     return v;
 }
+#endif
 
 // GCC 12 at -O3 keeps the kernels' accumulator arrays in memory, copying them around every
 // multiply-add, unless each loop over them is unrolled (#pragma GCC unroll).

@@ -44,8 +44,8 @@ class PackedInt8Weights {
     std::int64_t out_ = 0, inner_ = 0, outPadded = 0, groups = 0;
     // Groups of four inputs, then outputs: interleaved[(g * outPadded + o) * 4 + j] = w[o][4g + j].
     std::vector<std::int8_t> interleaved;
-    // Row-major with rows of paddedInner(), for the portable kernel.
-    std::vector<std::int8_t> rows;
+    // Row-major with rows of paddedInner(), widened to 16 bits, for the portable kernel.
+    std::vector<std::int16_t> rows;
     // Each output's sum of weights: the dot-product kernel reads the codes as signed (a - 128)
     // and adds 128 times it back.
     std::vector<std::int32_t> rowSums;

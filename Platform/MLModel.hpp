@@ -18,10 +18,15 @@ public:
     explicit MLModelError(const std::string& message) : std::runtime_error(message) {}
 };
 
+// The arithmetic of the tower's 3x3 convolutions. int8 needs a resource with an int8 section
+// (docs/model-format.md); its outputs are close to float32's, not equal.
+enum class MLComputePrecision { float32, int8 };
+
 struct MLModelConfiguration {
     // CPU threads a model may use. The interpreter computes on the caller's thread, so only 1
     // is used; larger values are accepted for the sake of hosts that set them.
     std::int64_t computeThreads = 1;
+    MLComputePrecision precision = MLComputePrecision::float32;
 };
 
 struct MLPredictionOptions {};
@@ -40,6 +45,10 @@ public:
     static std::shared_ptr<MLModel> loadFromMemory(const std::string& manifest,
                                                    const std::string& weights,
                                                    const std::string& label = "model in memory");
+    static std::shared_ptr<MLModel> loadFromMemory(const std::string& manifest,
+                                                   const std::string& weights,
+                                                   const std::string& label,
+                                                   const MLModelConfiguration& configuration);
 
     virtual std::shared_ptr<MLFeatureProvider> prediction(const MLFeatureProvider& input,
                                                           const MLPredictionOptions& options) = 0;

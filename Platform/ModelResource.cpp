@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <type_traits>
 
 #include <nlohmann/json.hpp>
 
@@ -105,6 +106,111 @@ std::string readFile(const std::filesystem::path& path, const std::string& what)
     return bytes.str();
 }
 
+template <class T>
+std::vector<T> readValues(const json& entry, const std::string& what,
+                          const std::vector<std::int64_t>& shape, const std::string& weightsBytes,
+                          std::int64_t declaredBytes, const std::string& label,
+                          std::vector<std::pair<std::int64_t, std::int64_t>>& ranges) {
+    std::int64_t count = 1;
+    for (auto d : shape)
+        count *= d;
+    const auto size = static_cast<std::int64_t>(sizeof(T));
+    const auto offset = integer(entry, "offset", label + " (" + what + ")", 0, declaredBytes);
+    const auto bytes = integer(entry, "bytes", label + " (" + what + ")", 0, declaredBytes);
+    if (bytes != size * count)
+        fail(label, what + " must span " + std::to_string(size * count) + " bytes");
+    if (offset % size != 0 || offset + bytes > declaredBytes)
+        fail(label, what + " lies outside the weights file or is misaligned");
+    ranges.push_back({offset, offset + bytes});
+    std::vector<T> values(static_cast<std::size_t>(count));
+    std::memcpy(values.data(), weightsBytes.data() + offset, static_cast<std::size_t>(bytes));
+    if constexpr (std::is_floating_point_v<T>)
+        for (T v : values)
+            if (!std::isfinite(v)) fail(label, what + " holds a value that is not finite");
+    return values;
+}
+
+// The int8 section of a version-2 manifest: for every 3x3 convolution L, "L.weight" (int8,
+// the convolution's shape), "L.weightScale" (float32 [out]) and "L.inputScale" (float32 [1]),
+// in the same weights file as the float tensors, so the checksum, the bounds and the overlap
+// check cover them too.
+void readInt8Section(const json& manifest, const std::string& weightsBytes,
+                     std::int64_t declaredBytes, const std::string& label,
+                     std::vector<std::pair<std::int64_t, std::int64_t>>& ranges,
+                     TowerWeights& result) {
+    const auto section = manifest.value("int8", json());
+    if (!section.is_object()) fail(label, "format version 2 needs an \"int8\" object");
+    if (section.contains("calibration")) {
+        if (!section["calibration"].is_string())
+            fail(label, "\"int8.calibration\" is not a string");
+        result.calibration = section["calibration"].get<std::string>();
+    }
+    const auto tensors = section.value("tensors", json());
+    if (!tensors.is_array()) fail(label, "\"int8.tensors\" is not a list");
+    std::map<std::string, json> byName;
+    for (const auto& t : tensors) {
+        if (!t.is_object() || !t.value("name", json()).is_string())
+            fail(label, "an int8 tensor entry has no name");
+        if (!byName.emplace(t["name"].get<std::string>(), t).second)
+            fail(label, "int8 tensor \"" + t["name"].get<std::string>() + "\" is listed twice");
+    }
+    const auto& a = result.architecture;
+    const auto layers = convLayerNames(a);
+    if (byName.size() != 3 * layers.size())
+        fail(label, "the int8 section lists " + std::to_string(byName.size()) +
+                        " tensors, the architecture needs " + std::to_string(3 * layers.size()));
+    const auto entry = [&](const std::string& name, const char* dataType,
+                           const std::vector<std::int64_t>& shape) -> const json& {
+        const auto found = byName.find(name);
+        if (found == byName.end()) fail(label, "int8 tensor \"" + name + "\" is missing");
+        if (!isShape(found->second.value("shape", json()), shape))
+            fail(label, "int8 tensor \"" + name + "\" must have shape " + shapeText(shape));
+        if (found->second.value("dataType", json()) != dataType)
+            fail(label, "int8 tensor \"" + name + "\" must have dataType \"" + dataType + "\"");
+        return found->second;
+    };
+    for (const auto& layer : layers) {
+        const std::int64_t in = layer == "stem" ? 2 : a.filters;
+        const std::vector<std::int64_t> shape{a.filters, in, 3, 3};
+        QuantizedConvWeights q;
+        const auto weightName = layer + ".weight", scaleName = layer + ".weightScale",
+                   inputName = layer + ".inputScale";
+        q.weight = readValues<std::int8_t>(entry(weightName, "int8", shape),
+                                           "int8 tensor \"" + weightName + "\"", shape,
+                                           weightsBytes, declaredBytes, label, ranges);
+        for (auto v : q.weight)
+            if (v < -127)
+                fail(label,
+                     "int8 tensor \"" + weightName + "\" holds -128 (weights are -127..127)");
+        q.weightScale = readValues<float>(entry(scaleName, "float32", {a.filters}),
+                                          "int8 tensor \"" + scaleName + "\"", {a.filters},
+                                          weightsBytes, declaredBytes, label, ranges);
+        const auto input =
+            readValues<float>(entry(inputName, "float32", {1}), "int8 tensor \"" + inputName + "\"",
+                              {1}, weightsBytes, declaredBytes, label, ranges);
+        q.inputScale = input[0];
+        for (float s : q.weightScale)
+            if (!(s > 0))
+                fail(label, "int8 tensor \"" + scaleName + "\" holds a scale that is not positive");
+        // 255 codes times the scale must stay a float, and its inverse too.
+        if (!(q.inputScale >= 1e-30f && q.inputScale <= 1e30f))
+            fail(label, "int8 tensor \"" + inputName + "\" must lie in 1e-30..1e30");
+        // As the float check: no convolution may be able to overflow float32, whatever its
+        // input (codes are at most 255).
+        for (std::int64_t o = 0; o < a.filters; ++o) {
+            double sum = 0;
+            for (std::int64_t k = 0; k < in * 9; ++k)
+                sum += std::abs(q.weight[o * in * 9 + k]);
+            const double bound = 255.0 * q.inputScale * sum * q.weightScale[o] +
+                                 std::abs(result.tensors.at(layer + ".bias")[o]);
+            if (bound > 1e32)
+                fail(label, "the int8 layer \"" + layer + "\" can overflow float32 (bound " +
+                                std::to_string(bound) + ")");
+        }
+        result.int8.emplace(layer, std::move(q));
+    }
+}
+
 } // namespace
 
 std::uint64_t fnv1a64(const std::string& bytes) {
@@ -114,6 +220,15 @@ std::uint64_t fnv1a64(const std::string& bytes) {
         hash *= 0x100000001b3ULL;
     }
     return hash;
+}
+
+std::vector<std::string> convLayerNames(const TowerArchitecture& a) {
+    std::vector<std::string> names{"stem"};
+    for (std::int64_t i = 0; i < a.blocks; ++i) {
+        names.push_back("block" + std::to_string(i) + ".conv1");
+        names.push_back("block" + std::to_string(i) + ".conv2");
+    }
+    return names;
 }
 
 std::vector<std::pair<std::string, std::vector<std::int64_t>>>
@@ -148,9 +263,10 @@ TowerWeights parseModelResource(const std::string& manifestText, const std::stri
     if (manifest.value("format", json()) != modelFormatName)
         fail(label, std::string("not a model manifest (\"format\" must be \"") + modelFormatName + "\")");
     const auto version = integer(manifest, "formatVersion", label, 0, 1 << 30);
-    if (version != modelFormatVersion)
-        fail(label, "unknown format version " + std::to_string(version) + " (supported: " +
-                        std::to_string(modelFormatVersion) + ")");
+    if (version != modelFormatVersion && version != modelInt8FormatVersion)
+        fail(label, "unknown format version " + std::to_string(version) +
+                        " (supported: " + std::to_string(modelFormatVersion) + " and " +
+                        std::to_string(modelInt8FormatVersion) + ")");
 
     const auto inputs = manifest.value("inputs", json());
     const auto outputs = manifest.value("outputs", json());
@@ -210,21 +326,11 @@ TowerWeights parseModelResource(const std::string& manifestText, const std::stri
         if (!isShape(t.value("shape", json()), shape))
             fail(label, "tensor \"" + name + "\" must have shape " + shapeText(shape) +
                             " for this architecture");
-        std::int64_t count = 1;
-        for (auto d : shape) count *= d;
-        const auto what = "tensor \"" + name + "\"";
-        const auto offset = integer(t, "offset", label + " (" + what + ")", 0, declaredBytes);
-        const auto bytes = integer(t, "bytes", label + " (" + what + ")", 0, declaredBytes);
-        if (bytes != 4 * count) fail(label, what + " must span " + std::to_string(4 * count) + " bytes");
-        if (offset % 4 != 0 || offset + bytes > declaredBytes)
-            fail(label, what + " lies outside the weights file or is misaligned");
-        ranges.push_back({offset, offset + bytes});
-        std::vector<float> values(static_cast<std::size_t>(count));
-        std::memcpy(values.data(), weightsBytes.data() + offset, static_cast<std::size_t>(bytes));
-        for (float v : values)
-            if (!std::isfinite(v)) fail(label, what + " holds a value that is not finite");
-        result.tensors.emplace(name, std::move(values));
+        result.tensors.emplace(name, readValues<float>(t, "tensor \"" + name + "\"", shape,
+                                                       weightsBytes, declaredBytes, label, ranges));
     }
+    if (version == modelInt8FormatVersion)
+        readInt8Section(manifest, weightsBytes, declaredBytes, label, ranges, result);
     std::sort(ranges.begin(), ranges.end());
     for (std::size_t i = 1; i < ranges.size(); ++i)
         if (ranges[i].first < ranges[i - 1].second) fail(label, "tensors overlap in the weights file");

@@ -8,6 +8,8 @@
 
 #include <Eigen/Core>
 
+#include "Platform/QuantizedConv.hpp"
+
 namespace tarnwick::platform {
 
 namespace {
@@ -274,6 +276,9 @@ struct TowerNetwork::Impl {
     Layer stem;
     std::vector<WinogradLayer> convs; // two per block
     Layer policyConv, policyFc, valueConv, valueFc1, valueFc2;
+    // With int8 precision: the stem, then two a block, in place of stem and convs.
+    std::vector<QuantizedConv> quantized;
+    QuantizedWork quantizedWork;
     // Reused work buffers: activations are channels x (42 * batch), position-major columns.
     Matrix x, y, skip, patches, head, flat, hidden, v;
     Matrix transformed, products; // channels x (taps * tiles * batch), tap-major
@@ -386,16 +391,31 @@ struct TowerNetwork::Impl {
                     flat(ch * cells + p, b) = std::max(input(ch, b * cells + p), 0.0f);
     }
 
+    void conv3(const QuantizedConv& l, const Matrix& input, Matrix& output, Eigen::Index batch) {
+        output.resize(l.outChannels(), cells * batch);
+        l.apply(input.data(), batch, output.data(), quantizedWork);
+    }
+
+    // The n-th 3x3 convolution (0 the stem) in the chosen arithmetic.
+    void conv3At(std::size_t n, const Matrix& input, Matrix& output, Eigen::Index batch) {
+        if (!quantized.empty())
+            conv3(quantized[n], input, output, batch);
+        else if (n == 0)
+            conv3(stem, input, output, batch);
+        else
+            conv3(convs[n - 1], input, output, batch);
+    }
+
     // Rows 0..41 of `policy` and row 0 of `value` per position, column b.
     void forward(Eigen::Index batch, Matrix& policy, Vector& value) {
-        conv3(stem, x, y, batch);
+        conv3At(0, x, y, batch);
         x.resize(y.rows(), y.cols());
         relu(y.data(), nullptr, x.data(), y.size());
-        for (std::size_t i = 0; i < convs.size(); i += 2) {
-            conv3(convs[i], x, y, batch);
+        for (std::size_t i = 0; i < 2 * static_cast<std::size_t>(arch.blocks); i += 2) {
+            conv3At(i + 1, x, y, batch);
             relu(y.data(), nullptr, y.data(), y.size());
             skip.swap(x); // the block's input, kept without a copy
-            conv3(convs[i + 1], y, x, batch);
+            conv3At(i + 2, y, x, batch);
             relu(x.data(), skip.data(), x.data(), x.size());
         }
         head.noalias() = policyConv.weight * x;
@@ -416,10 +436,23 @@ struct TowerNetwork::Impl {
     }
 };
 
-TowerNetwork::TowerNetwork(TowerWeights w) : impl(std::make_unique<Impl>()) {
+TowerNetwork::TowerNetwork(TowerWeights w, MLComputePrecision precision, const std::string& label)
+    : impl(std::make_unique<Impl>()) {
     auto& a = impl->arch = w.architecture;
-    impl->stem = convLayer(w, "stem", a.filters, 2);
-    for (std::int64_t i = 0; i < a.blocks; ++i) {
+    if (precision == MLComputePrecision::int8) {
+        if (w.int8.empty())
+            throw MLModelError(label + ": int8 precision needs a model with an int8 section "
+                                       "(training/quantize.py makes one)");
+        for (const auto& name : convLayerNames(a)) {
+            auto& q = w.int8.at(name);
+            impl->quantized.emplace_back(q.weight, a.filters, name == "stem" ? 2 : a.filters,
+                                         q.weightScale, q.inputScale, w.tensors.at(name + ".bias"));
+        }
+    }
+    // The float32 convolutions only where they run: their Winograd weights are 7.9 MB for
+    // the shipped tower.
+    if (impl->quantized.empty()) impl->stem = convLayer(w, "stem", a.filters, 2);
+    for (std::int64_t i = 0; impl->quantized.empty() && i < a.blocks; ++i) {
         const auto block = "block" + std::to_string(i);
         impl->convs.push_back(winogradLayer(w, block + ".conv1", a.filters, a.filters));
         impl->convs.push_back(winogradLayer(w, block + ".conv2", a.filters, a.filters));
@@ -434,6 +467,10 @@ TowerNetwork::TowerNetwork(TowerWeights w) : impl(std::make_unique<Impl>()) {
 TowerNetwork::~TowerNetwork() = default;
 
 const TowerArchitecture& TowerNetwork::architecture() const { return impl->arch; }
+
+MLComputePrecision TowerNetwork::precision() const {
+    return impl->quantized.empty() ? MLComputePrecision::float32 : MLComputePrecision::int8;
+}
 
 double TowerNetwork::flopsPerPosition() const {
     const auto& a = impl->arch;
@@ -532,11 +569,22 @@ std::shared_ptr<MLModel> MLModel::loadFromMemory(const std::string& manifest,
     return std::make_shared<TowerNetwork>(parseModelResource(manifest, weights, label));
 }
 
+std::shared_ptr<MLModel> MLModel::loadFromMemory(const std::string& manifest,
+                                                 const std::string& weights,
+                                                 const std::string& label,
+                                                 const MLModelConfiguration& configuration) {
+    if (configuration.computeThreads < 1)
+        throw MLModelError(label + ": computeThreads must be at least 1");
+    return std::make_shared<TowerNetwork>(parseModelResource(manifest, weights, label),
+                                          configuration.precision, label);
+}
+
 std::shared_ptr<MLModel> MLModel::load(const std::filesystem::path& contentsOf,
                                        const MLModelConfiguration& configuration) {
     if (configuration.computeThreads < 1)
         throw MLModelError(contentsOf.string() + ": computeThreads must be at least 1");
-    return load(contentsOf);
+    return std::make_shared<TowerNetwork>(readModelResource(contentsOf), configuration.precision,
+                                          contentsOf.string());
 }
 
 } // namespace tarnwick::platform

@@ -12,10 +12,15 @@ namespace tarnwick::platform {
 
 class TowerNetwork : public MLModel {
 public:
-    explicit TowerNetwork(TowerWeights weights);
+    // With MLComputePrecision::int8 the 3x3 convolutions run in int8 from the resource's int8
+    // section; without one that throws MLModelError naming `label`.
+    explicit TowerNetwork(TowerWeights weights,
+                          MLComputePrecision precision = MLComputePrecision::float32,
+                          const std::string& label = "model");
     ~TowerNetwork() override;
 
     const TowerArchitecture& architecture() const;
+    MLComputePrecision precision() const;
     // Multiply-adds of one position, times two.
     double flopsPerPosition() const;
 

@@ -2,6 +2,7 @@
 // also given as a fraction of the float32 product rate measured in the same run.
 
 #include <ctime>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -130,6 +131,42 @@ void ShippedBatch64(benchmark::State& state) {
         report(state, net->flopsPerPosition(), 64, batchRate(net->architecture().filters), seconds);
 }
 BENCHMARK(ShippedBatch64)->Unit(benchmark::kMicrosecond);
+
+// The shipped weights with int8 convolutions, quantized here with fixed input scales (the
+// speed does not depend on them), so that the row exists whatever the shipped resource holds.
+// Its fraction is of the float32 product rate, as the rows above.
+std::shared_ptr<platform::TowerNetwork> shippedInt8() {
+    auto weights = platform::readModelResource(version0328::urlOfModelInThisBundle().value());
+    const auto& a = weights.architecture;
+    auto resource = testing::makeResource(a, weights.tensors);
+    std::map<std::string, float> scales;
+    for (const auto& layer : platform::convLayerNames(a)) scales[layer] = 0.02f;
+    testing::addInt8Section(resource, a, weights.tensors, scales);
+    return std::make_shared<platform::TowerNetwork>(
+        platform::parseModelResource(resource.manifest.dump(), resource.weights, "int8"),
+        platform::MLComputePrecision::int8);
+}
+
+void ShippedInt8Single(benchmark::State& state) {
+    const auto net = shippedInt8();
+    const auto input = midgameInput();
+    const double start = cpuSeconds();
+    for (auto _ : state) benchmark::DoNotOptimize(net->prediction(*input, {}));
+    const double seconds = cpuSeconds() - start;
+    report(state, net->flopsPerPosition(), 1, singleRate(net->architecture().filters), seconds);
+}
+BENCHMARK(ShippedInt8Single)->Unit(benchmark::kMicrosecond);
+
+void ShippedInt8Batch64(benchmark::State& state) {
+    const auto net = shippedInt8();
+    const std::vector<std::shared_ptr<platform::MLFeatureProvider>> inputs(64, midgameInput());
+    const platform::MLArrayBatchProvider batch(inputs);
+    const double start = cpuSeconds();
+    for (auto _ : state) benchmark::DoNotOptimize(net->predictions(batch, {}));
+    const double seconds = cpuSeconds() - start;
+    report(state, net->flopsPerPosition(), 64, batchRate(net->architecture().filters), seconds);
+}
+BENCHMARK(ShippedInt8Batch64)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 

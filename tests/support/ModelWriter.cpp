@@ -1,5 +1,6 @@
 #include "tests/support/ModelWriter.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdio>
@@ -64,6 +65,46 @@ Resource makeResource(const platform::TowerArchitecture& a, const Tensors& tenso
         {"tensors", list}};
     reseal(resource);
     return resource;
+}
+
+void addInt8Section(Resource& resource, const platform::TowerArchitecture& a,
+                    const Tensors& tensors, const std::map<std::string, float>& inputScales) {
+    nlohmann::json list = nlohmann::json::array();
+    auto& bytes = resource.weights;
+    const auto append = [&](const std::string& name, std::vector<std::int64_t> shape,
+                            const char* type, const char* data, std::size_t size) {
+        if (std::string(type) == "float32") bytes.resize((bytes.size() + 3) / 4 * 4, '\0');
+        list.push_back({{"name", name},
+                        {"shape", shape},
+                        {"dataType", type},
+                        {"offset", bytes.size()},
+                        {"bytes", size}});
+        bytes.append(data, size);
+    };
+    for (const auto& layer : platform::convLayerNames(a)) {
+        const auto& w = tensors.at(layer + ".weight");
+        const std::int64_t in = layer == "stem" ? 2 : a.filters, fanIn = in * 9;
+        std::vector<std::int8_t> q(w.size());
+        std::vector<float> scale(static_cast<std::size_t>(a.filters));
+        for (std::int64_t o = 0; o < a.filters; ++o) {
+            float peak = 0;
+            for (std::int64_t k = 0; k < fanIn; ++k)
+                peak = std::max(peak, std::abs(w[o * fanIn + k]));
+            scale[o] = peak > 0 ? peak / 127 : 1;
+            for (std::int64_t k = 0; k < fanIn; ++k)
+                q[o * fanIn + k] =
+                    static_cast<std::int8_t>(std::lround(w[o * fanIn + k] / scale[o]));
+        }
+        const float input = inputScales.at(layer);
+        append(layer + ".weight", {a.filters, in, 3, 3}, "int8",
+               reinterpret_cast<const char*>(q.data()), q.size());
+        append(layer + ".weightScale", {a.filters}, "float32",
+               reinterpret_cast<const char*>(scale.data()), scale.size() * 4);
+        append(layer + ".inputScale", {1}, "float32", reinterpret_cast<const char*>(&input), 4);
+    }
+    resource.manifest["formatVersion"] = 2;
+    resource.manifest["int8"] = {{"calibration", "test: given scales"}, {"tensors", list}};
+    reseal(resource);
 }
 
 void reseal(Resource& resource) {

@@ -28,6 +28,12 @@ struct Resource {
 };
 Resource makeResource(const platform::TowerArchitecture& architecture, const Tensors& tensors);
 
+// Makes `resource` a version-2 model with an int8 section: every 3x3 convolution's weights
+// quantized symmetrically per output channel (largest magnitude to 127), with the given input
+// scale per layer ("stem", "block0.conv1", ...). Appended after the float tensors; resealed.
+void addInt8Section(Resource& resource, const platform::TowerArchitecture& architecture,
+                    const Tensors& tensors, const std::map<std::string, float>& inputScales);
+
 // Sets "weights.bytes" and the checksum to match `weights`, after a test changed them.
 void reseal(Resource& resource);
 

@@ -47,35 +47,47 @@ double productRate(Eigen::Index filters, Eigen::Index cols) {
 
 int bench(const BotOptions& options, std::ostream& out) {
     applySeed(options);
-    const auto model = loadModel(options.model);
+    // With --int8 the moves use the int8 network, and both arithmetics of the same weights are
+    // measured side by side, float32 first.
+    const auto model = loadModel(options.model, options.int8);
     const auto start = bench::position(0);
     const auto midgame = bench::position(1);
     const auto input = std::make_shared<version0328Input>(midgame->binary());
-
-    const double single = medianSeconds(201, [&] { model->prediction(*input); });
     const std::vector<std::shared_ptr<version0328Input>> batch(64, input);
-    const double batched = medianSeconds(11, [&] { model->predictions(batch); });
+
+    std::vector<std::pair<const char*, std::shared_ptr<version0328>>> networks;
+    if (options.int8) networks.push_back({"float32 ", loadModel(options.model, false)});
+    networks.push_back({options.int8 ? "int8    " : "", model});
+    double singleRate = 0, batchRate = 0;
+    for (const auto& [name, network] : networks) {
+        const double single = medianSeconds(201, [&] { network->prediction(*input); });
+        const double batched = medianSeconds(11, [&] { network->predictions(batch); });
+        out << std::fixed << std::setprecision(1);
+        out << name << "network prediction          " << std::setw(9) << single * 1e6 << " us\n";
+        out << name << "network batch of 64         " << std::setw(9) << 64 / batched
+            << " positions/s\n";
+        // The interpreter's FLOP/s, counted as direct convolutions, over the float32 product rate.
+        if (const auto* tower = dynamic_cast<const platform::TowerNetwork*>(network->model.get())) {
+            const auto filters = tower->architecture().filters;
+            const double flops = tower->flopsPerPosition();
+            if (singleRate == 0) {
+                singleRate = productRate(filters, 42);
+                batchRate = productRate(filters, 42 * 64);
+                out << "matrix products             " << std::setw(9) << singleRate / 1e9 << " / "
+                    << batchRate / 1e9 << " GFLOP/s (one position / 64)\n";
+            }
+            out << std::setprecision(2);
+            out << name << "network of product rate     " << std::setw(9)
+                << flops / single / singleRate << " / " << flops * 64 / batched / batchRate
+                << " (one / 64)\n";
+            out << std::setprecision(1);
+        }
+    }
     const auto free = std::make_shared<bench::ConstantModel>();
     const double tree = medianSeconds(5, [&] { bench::agent(800, free)->act(midgame, false); });
     const double opening = medianSeconds(9, [&] { bench::agent(options.sims, model->model)->act(start, false); });
     const double middle = medianSeconds(9, [&] { bench::agent(options.sims, model->model)->act(midgame, false); });
 
-    out << std::fixed << std::setprecision(1);
-    out << "network prediction          " << std::setw(9) << single * 1e6 << " us\n";
-    out << "network batch of 64         " << std::setw(9) << 64 / batched << " positions/s\n";
-    // The interpreter's FLOP/s, counted as direct convolutions, over the product rate.
-    if (const auto* tower = dynamic_cast<const platform::TowerNetwork*>(model->model.get())) {
-        const auto filters = tower->architecture().filters;
-        const double flops = tower->flopsPerPosition();
-        const double singleRate = productRate(filters, 42),
-                     batchRate = productRate(filters, 42 * 64);
-        out << "matrix products             " << std::setw(9) << singleRate / 1e9 << " / "
-            << batchRate / 1e9 << " GFLOP/s (one position / 64)\n";
-        out << std::setprecision(2);
-        out << "network of product rate     " << std::setw(9) << flops / single / singleRate
-            << " / " << flops * 64 / batched / batchRate << " (one / 64)\n";
-        out << std::setprecision(1);
-    }
     out << "search alone (free network) " << std::setw(9) << 800 / tree / 1e3 << " k simulations/s\n";
     out << options.sims << "-simulation move, start" << std::string(options.sims < 100 ? 5 : 4, ' ')
         << std::setw(9) << opening * 1e3 << " ms\n";

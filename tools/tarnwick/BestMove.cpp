@@ -24,7 +24,7 @@ int bestmove(const BotOptions& options, const std::string& moves, bool json, std
         return 2;
     }
     applySeed(options);
-    auto model = loadModel(options.model);
+    auto model = loadModel(options.model, options.int8);
     ZenfoldAgent bot("bestmove", 84, 42, options.sims, Config::CPUCT);
     bot.setModel(model);
     const auto action = bot.act(state, false);

@@ -67,7 +67,7 @@ std::string levelName(std::int64_t level) {
 int calibrate(const CalibrateOptions& options, std::ostream& out, std::ostream& log) {
     applySeed(options.bot);
     Config::TAU0 = 0;
-    const auto model = loadModel(options.bot.model);
+    const auto model = loadModel(options.bot.model, options.bot.int8);
     auto done = readCheckpoint(options.checkpoint);
     const auto sims = options.bot.sims;
 

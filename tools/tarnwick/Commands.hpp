@@ -18,10 +18,11 @@ struct BotOptions {
     std::int64_t sims = 50;
     std::string model; // a model resource folder; the shipped one when empty
     std::optional<std::uint64_t> seed;
+    bool int8 = false; // the model's int8 convolutions instead of float32
 };
 
 // Loads the chosen network once; throws with a message naming the folder.
-std::shared_ptr<version0328> loadModel(const std::string& folder);
+std::shared_ptr<version0328> loadModel(const std::string& folder, bool int8 = false);
 void applySeed(const BotOptions& options);
 
 struct PlayOptions {
@@ -115,6 +116,7 @@ int referee(const RefereeOptions& options, std::ostream& out, std::ostream& err)
 struct ArenaOptions {
     BotOptions bot; // bot.model plays first in even games
     std::string opponent;
+    bool opponentInt8 = false;
     int games = 100;
     std::int64_t tau = 4; // opening moves sampled, so that games differ
 };

@@ -7,9 +7,11 @@
 
 namespace tarnwick::cli {
 
-std::shared_ptr<version0328> loadModel(const std::string& folder) {
-    if (folder.empty()) return std::make_shared<version0328>();
-    return std::make_shared<version0328>(std::filesystem::path(folder));
+std::shared_ptr<version0328> loadModel(const std::string& folder, bool int8) {
+    platform::MLModelConfiguration configuration;
+    if (int8) configuration.precision = platform::MLComputePrecision::int8;
+    if (folder.empty()) return std::make_shared<version0328>(configuration);
+    return std::make_shared<version0328>(std::filesystem::path(folder), configuration);
 }
 
 void applySeed(const BotOptions& options) {
@@ -17,7 +19,7 @@ void applySeed(const BotOptions& options) {
 }
 
 int selfplay(const BotOptions& options) {
-    const auto model = options.model.empty() ? nullptr : loadModel(options.model);
+    const auto model = options.model.empty() ? nullptr : loadModel(options.model, options.int8);
     applySeed(options);
     Config::MCTS_SIMS = options.sims;
     Game::playSelfMatch(model);

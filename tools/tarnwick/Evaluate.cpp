@@ -12,7 +12,7 @@
 namespace tarnwick::cli {
 
 int evaluate(const BotOptions& options, std::istream& in, std::ostream& out, std::ostream& err) {
-    const auto model = loadModel(options.model);
+    const auto model = loadModel(options.model, options.int8);
     out << std::setprecision(9);
     std::string line;
     for (int number = 1; std::getline(in, line); ++number) {

@@ -23,7 +23,7 @@ int hint(const BotOptions& options, const std::string& moves, bool json, std::os
     }
     applySeed(options);
     ZenfoldAgent bot("hint", 84, 42, options.sims, Config::CPUCT);
-    bot.setModel(loadModel(options.model));
+    bot.setModel(loadModel(options.model, options.int8));
     solver::Solver solver;
     HintOptions hintOptions;
     hintOptions.simulations = options.sims;

@@ -89,7 +89,7 @@ int play(const BotOptions& options, const PlayOptions& game, std::istream& in, s
     session.setExactPlay(game.exact);
     if (!options.model.empty())
         std::dynamic_pointer_cast<ZenfoldAgent>(session.players->at(-1))
-            ->setModel(loadModel(options.model));
+            ->setModel(loadModel(options.model, options.int8));
     if (game.botStarts) session.setBotStarts(true);
     out << "You are " << (colour ? "yellow" : "X") << ", Tavrick is " << (colour ? "red" : "O")
         << " (level " << session.level() << ", " << levelNamed(session.level())->name

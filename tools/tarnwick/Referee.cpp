@@ -116,7 +116,7 @@ std::string stonesOf(std::size_t pieces) {
 int referee(const RefereeOptions& options, std::ostream& out, std::ostream& err) {
     applySeed(options.bot);
     Config::TAU0 = 0;
-    auto model = loadModel(options.bot.model);
+    auto model = loadModel(options.bot.model, options.bot.int8);
     const PlayerOptions player{options.bot.sims, options.level, options.exact};
     if (!options.positions.empty()) {
         Tallies tallies;
@@ -194,8 +194,8 @@ EloEstimate eloOf(int wins, int draws, int losses) {
 int arena(const ArenaOptions& options, std::ostream& out, std::ostream& err) {
     applySeed(options.bot);
     Config::TAU0 = options.tau;
-    auto first = loadModel(options.bot.model);
-    auto second = loadModel(options.opponent);
+    auto first = loadModel(options.bot.model, options.bot.int8);
+    auto second = loadModel(options.opponent, options.opponentInt8);
     Record record; // for the first model
     for (int game = 0; game < options.games; ++game) {
         ZenfoldAgent a("a", 84, 42, std::max<std::int64_t>(1, options.bot.sims), Config::CPUCT);

@@ -107,7 +107,7 @@ void append(std::fstream& file, std::uint64_t& count, const std::vector<Record>&
 
 int selfplayData(const SelfPlayDataOptions& options, std::ostream& log) {
     applySeed(options.bot);
-    const auto model = loadModel(options.bot.model);
+    const auto model = loadModel(options.bot.model, options.bot.int8);
     const std::filesystem::path path = options.out;
     const auto progressPath = std::filesystem::path(options.out + ".games");
     std::int64_t done = gamesDone(progressPath);

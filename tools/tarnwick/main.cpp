@@ -27,6 +27,9 @@ int main(int argc, char** argv) {
         command->add_option("--model", options.model,
                             "model resource folder (default: the shipped version0328.mlmodelc)");
         addNumber(command, "--seed", options.seed, 0, maxSeed, "seed of the random generator");
+        command->add_flag(
+            "--int8", options.int8,
+            "run the network's convolutions in int8 (the model needs an int8 section)");
     };
 
     PlayOptions game;
@@ -139,6 +142,8 @@ int main(int argc, char** argv) {
     auto* arena = app.add_subcommand("arena", "play two models against each other");
     botOptions(arena);
     arena->add_option("--opponent", match.opponent, "the second model's folder (default: shipped)");
+    arena->add_flag("--opponent-int8", match.opponentInt8,
+                    "the second model in int8 (--int8: the first)");
     addNumber(arena, "--games", match.games, 0, maxGames, "games, colours alternating")
         ->capture_default_str();
     addNumber(arena, "--tau", match.tau, 0, 42, "opening moves chosen by sampling")
@@ -151,6 +156,7 @@ int main(int argc, char** argv) {
         "evaluate", "print the network's value and 42 raw scores for each line of moves on stdin");
     evaluate->add_option("--model", options.model,
                          "model resource folder (default: the shipped version0328.mlmodelc)");
+    evaluate->add_flag("--int8", options.int8, "run the network's convolutions in int8");
 
     SelfPlayDataOptions records;
     auto* selfplayData = app.add_subcommand(

@@ -13,6 +13,9 @@ from . import CELLS, COLUMNS, ROWS
 
 FORMAT = "tarnwick-mlmodel"
 FORMAT_VERSION = 1
+# A model with an int8 section (tarnwick_train.quantize) is version 2; its float tensors are
+# those of version 1, unchanged.
+INT8_FORMAT_VERSION = 2
 
 
 def fnv1a64(data):
@@ -89,9 +92,12 @@ def export_model(model, out_dir, description="trained by tarnwick_train"):
                            description)
 
 
-def write_model_dir(arch, tensors, out_dir, description):
+def write_model_dir(arch, tensors, out_dir, description, int8=None):
     """Writes out_dir from folded tensors. The folder is built beside the target and swapped
-    in, so a reader never sees half a model."""
+    in, so a reader never sees half a model.
+
+    int8: optional (calibration text, [(name, array)]) of int8 and float32 arrays, stored
+    after the float tensors in the same file (so one checksum covers them) as version 2."""
     blobs, entries, offset = [], [], 0
     for name, shape in expected_tensors(arch):
         value = tensors[name]
@@ -104,10 +110,31 @@ def write_model_dir(arch, tensors, out_dir, description):
         entries.append({"name": name, "shape": shape, "offset": offset, "bytes": len(raw)})
         blobs.append(raw)
         offset += len(raw)
+    int8_section = None
+    if int8 is not None:
+        calibration, arrays = int8
+        int8_entries = []
+        for name, value in arrays:
+            if value.dtype == np.int8:
+                raw = np.ascontiguousarray(value).tobytes()
+                kind = "int8"
+            else:
+                data = np.ascontiguousarray(value, dtype="<f4")
+                if not np.isfinite(data).all():
+                    raise ValueError(f"{name}: non-finite values, refusing to export")
+                raw, kind = data.tobytes(), "float32"
+                pad = -offset % 4
+                blobs.append(b"\0" * pad)
+                offset += pad
+            int8_entries.append({"name": name, "shape": list(value.shape), "dataType": kind,
+                                 "offset": offset, "bytes": len(raw)})
+            blobs.append(raw)
+            offset += len(raw)
+        int8_section = {"calibration": calibration, "tensors": int8_entries}
     weights = b"".join(blobs)
     manifest = {
         "format": FORMAT,
-        "formatVersion": FORMAT_VERSION,
+        "formatVersion": FORMAT_VERSION if int8 is None else INT8_FORMAT_VERSION,
         "description": description,
         "inputs": [{"name": "input1", "shape": [2, ROWS, COLUMNS], "dataType": "double"}],
         "outputs": [{"name": "output1", "shape": [1], "dataType": "double"},
@@ -118,6 +145,8 @@ def write_model_dir(arch, tensors, out_dir, description):
                     "checksum": {"algorithm": "fnv1a64", "value": f"{fnv1a64(weights):016x}"}},
         "tensors": entries,
     }
+    if int8_section is not None:
+        manifest["int8"] = int8_section
     out_dir = os.path.abspath(out_dir)
     parent = os.path.dirname(out_dir)
     os.makedirs(parent, exist_ok=True)
@@ -156,8 +185,11 @@ def load_model_dir(model_dir):
         raise ModelFormatError(f"model.json: {e}") from None
     if manifest.get("format") != FORMAT:
         raise ModelFormatError(f"format is {manifest.get('format')!r}")
-    if manifest.get("formatVersion") != FORMAT_VERSION:
-        raise ModelFormatError(f"formatVersion {manifest.get('formatVersion')!r} is not {FORMAT_VERSION}")
+    if manifest.get("formatVersion") not in (FORMAT_VERSION, INT8_FORMAT_VERSION):
+        raise ModelFormatError(f"formatVersion {manifest.get('formatVersion')!r} is not "
+                               f"{FORMAT_VERSION} or {INT8_FORMAT_VERSION}")
+    if manifest.get("formatVersion") == INT8_FORMAT_VERSION and not isinstance(manifest.get("int8"), dict):
+        raise ModelFormatError("format version 2 needs an \"int8\" object")
     arch = manifest.get("architecture", {})
     if arch.get("type") != "residual-tower":
         raise ModelFormatError(f"architecture type {arch.get('type')!r}")

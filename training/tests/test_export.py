@@ -204,7 +204,8 @@ class ExportTest(unittest.TestCase):
         flipped[100] ^= 1
         variant(raw=bytes(flipped))
         variant(raw=weights + b"\0\0\0\0")
-        variant(lambda m: m.update(formatVersion=2))
+        variant(lambda m: m.update(formatVersion=2))  # version 2 without its int8 section
+        variant(lambda m: m.update(formatVersion=3))
         variant(lambda m: m["tensors"].pop(3))
         variant(lambda m: m["tensors"][0].update(offset=m["tensors"][1]["offset"]))
         variant(lambda m: m["tensors"][-1].update(offset=len(weights) - 2))

@@ -9,7 +9,7 @@ std::optional<Level> levelNamed(std::int64_t number) {
         {2, "Novice", 1, priors, 1.25, true},
         {3, "Casual", 1, priors, 0.7, true},
         {4, "Club", 1, priors, 0.1, true},
-        {5, "Intermediate", 16, visits, 0.25, true},
+        {5, "Intermediate", 13, visits, 0.25, true},
         {6, "Advanced", 25, visits, 0.1, true},
         {7, "Expert", 40, visits, 0.3, true},
         {8, "Master", 0, designed, 1.0, true},

@@ -21,7 +21,7 @@ static void levelsAndBudget(tarnwick_model* model) {
     CHECK(tarnwick_session_next_move(session, &move) == TARNWICK_OK);
     CHECK(tarnwick_session_next_move(session, &move) == TARNWICK_OK);
     CHECK(tarnwick_session_last_simulations(session, &simulations) == TARNWICK_OK);
-    CHECK(simulations == 16); /* level 5 searches 16 simulations */
+    CHECK(simulations == 13); /* level 5 searches 13 simulations */
 
     CHECK(tarnwick_session_set_move_budget(session, 0, 0) == TARNWICK_INVALID_ARGUMENT);
     CHECK(tarnwick_session_set_move_budget(session, 0, 10) == TARNWICK_OK);

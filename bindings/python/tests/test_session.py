@@ -166,7 +166,7 @@ class Features(unittest.TestCase):
             session.level = 5
             self.assertEqual(session.level, 5)
             self.move_pair(session, 3)
-            self.assertEqual(session.last_simulations, 16)
+            self.assertEqual(session.last_simulations, 13)
             session.level = tarnwick.LEVEL_MAX
             session.set_move_budget(0, max_simulations=3)
             self.move_pair(session, 3)

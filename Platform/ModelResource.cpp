@@ -130,6 +130,23 @@ std::vector<T> readValues(const json& entry, const std::string& what,
     return values;
 }
 
+// The entries of a manifest's tensor list by name; `key` names the list and `kind` its
+// entries in error messages.
+std::map<std::string, json> tensorsByName(const json& tensors, const std::string& key,
+                                          const std::string& kind, const std::string& label) {
+    if (!tensors.is_array()) fail(label, "\"" + key + "\" is not a list");
+    const std::string article =
+        std::string("aeiou").find(kind[0]) == std::string::npos ? "a " : "an ";
+    std::map<std::string, json> byName;
+    for (const auto& t : tensors) {
+        if (!t.is_object() || !t.value("name", json()).is_string())
+            fail(label, article + kind + " entry has no name");
+        if (!byName.emplace(t["name"].get<std::string>(), t).second)
+            fail(label, kind + " \"" + t["name"].get<std::string>() + "\" is listed twice");
+    }
+    return byName;
+}
+
 // The int8 section of a version-2 manifest: for every 3x3 convolution L, "L.weight" (int8,
 // the convolution's shape), "L.weightScale" (float32 [out]) and "L.inputScale" (float32 [1]),
 // in the same weights file as the float tensors, so the checksum, the bounds and the overlap
@@ -145,15 +162,8 @@ void readInt8Section(const json& manifest, const std::string& weightsBytes,
             fail(label, "\"int8.calibration\" is not a string");
         result.calibration = section["calibration"].get<std::string>();
     }
-    const auto tensors = section.value("tensors", json());
-    if (!tensors.is_array()) fail(label, "\"int8.tensors\" is not a list");
-    std::map<std::string, json> byName;
-    for (const auto& t : tensors) {
-        if (!t.is_object() || !t.value("name", json()).is_string())
-            fail(label, "an int8 tensor entry has no name");
-        if (!byName.emplace(t["name"].get<std::string>(), t).second)
-            fail(label, "int8 tensor \"" + t["name"].get<std::string>() + "\" is listed twice");
-    }
+    const auto byName =
+        tensorsByName(section.value("tensors", json()), "int8.tensors", "int8 tensor", label);
     const auto& a = result.architecture;
     const auto layers = convLayerNames(a);
     if (byName.size() != 3 * layers.size())
@@ -305,15 +315,8 @@ TowerWeights parseModelResource(const std::string& manifestText, const std::stri
     if (checksum["value"].get<std::string>() != hex)
         fail(label, std::string("checksum mismatch: the weights file hashes to ") + hex);
 
-    const auto tensors = manifest.value("tensors", json());
-    if (!tensors.is_array()) fail(label, "\"tensors\" is not a list");
-    std::map<std::string, json> byName;
-    for (const auto& t : tensors) {
-        if (!t.is_object() || !t.value("name", json()).is_string())
-            fail(label, "a tensor entry has no name");
-        if (!byName.emplace(t["name"].get<std::string>(), t).second)
-            fail(label, "tensor \"" + t["name"].get<std::string>() + "\" is listed twice");
-    }
+    const auto byName =
+        tensorsByName(manifest.value("tensors", json()), "tensors", "tensor", label);
     const auto expected = expectedTensors(a);
     if (byName.size() != expected.size())
         fail(label, "the manifest lists " + std::to_string(byName.size()) + " tensors, the architecture needs " +
